@@ -1,0 +1,127 @@
+#include "app/Controls.h"
+
+#include <QAbstractButton>
+#include <QHeaderView>
+
+namespace tarnwick {
+namespace {
+constexpr int kKeyRole = Qt::UserRole;
+}
+
+bool ProgressBar::SetMax(int max)
+{
+    if (max <= minimum())
+        return false;
+    setMaximum(max);
+    return true;
+}
+
+bool ProgressBar::SetMin(int min)
+{
+    if (min >= maximum())
+        return false;
+    setMinimum(min);
+    return true;
+}
+
+bool ProgressBar::SetValue(int value)
+{
+    if (value < minimum() || value > maximum())
+        return false;
+    setValue(value);
+    return true;
+}
+
+DownloadList::DownloadList(QWidget* parent) : QTreeWidget(parent)
+{
+    setColumnCount(2);
+    setHeaderLabels({QStringLiteral("File"), QStringLiteral("Status")});
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setAllColumnsShowFocus(true);
+    header()->setStretchLastSection(true);
+    header()->setSectionsMovable(false);
+}
+
+QTreeWidgetItem* DownloadList::AddItem(const QString& key, const QString& text)
+{
+    if (m_byKey.contains(key))
+        return nullptr;
+    auto* item = new QTreeWidgetItem(QStringList{text, QString()});
+    item->setData(0, kKeyRole, key);
+    addTopLevelItem(item);
+    m_byKey.insert(key, item);
+    return item;
+}
+
+QString DownloadList::Key(const QTreeWidgetItem* item)
+{
+    return item->data(0, kKeyRole).toString();
+}
+
+QString DownloadList::Status(const QTreeWidgetItem* item)
+{
+    return item->text(1);
+}
+
+void DownloadList::SetStatus(QTreeWidgetItem* item, const QString& status)
+{
+    item->setText(1, status);
+}
+
+bool DownloadList::HasStatus(const QTreeWidgetItem* item, QStringView status)
+{
+    return item->text(1) == status;
+}
+
+QTreeWidgetItem* DownloadList::FirstWithStatus(QStringView status) const
+{
+    const int count = topLevelItemCount();
+    for (int i = 0; i < count; ++i) {
+        QTreeWidgetItem* item = topLevelItem(i);
+        if (HasStatus(item, status))
+            return item;
+    }
+    return nullptr;
+}
+
+int DownloadList::CountWithStatus(QStringView status) const
+{
+    int found = 0;
+    const int count = topLevelItemCount();
+    for (int i = 0; i < count; ++i)
+        found += HasStatus(topLevelItem(i), status) ? 1 : 0;
+    return found;
+}
+
+bool SetCaption(QObject* control, const QString& caption)
+{
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        label->setText(caption);
+        if (qobject_cast<AutoSizeLabel*>(label))
+            label->adjustSize();
+        return true;
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        button->setText(caption);
+        return true;
+    }
+    return false;
+}
+
+QString Caption(const QObject* control)
+{
+    if (auto* label = qobject_cast<const QLabel*>(control))
+        return label->text();
+    if (auto* button = qobject_cast<const QAbstractButton*>(control))
+        return button->text();
+    return {};
+}
+
+bool HasCaption(const QObject* control)
+{
+    return qobject_cast<const QLabel*>(control) || qobject_cast<const QAbstractButton*>(control);
+}
+
+}  // namespace tarnwick

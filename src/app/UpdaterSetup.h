@@ -1,0 +1,27 @@
+// Everything the window needs from outside: where it lives, which sites it talks to and the
+// platform seams. main() fills it for the real program; tests point it at a temporary folder,
+// a local server and recording seams.
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+namespace tarnwick {
+
+class Browser;
+class MessageBoxes;
+
+struct UpdaterSetup {
+    QString appFolder;       // no trailing separator except at the root
+    QString updateSite;      // base address, ends in "/updater/"
+    QString webSite;         // product home page
+    QString lockFolder;      // where the single-instance lock lives
+    MessageBoxes* messages = nullptr;
+    Browser* browser = nullptr;
+    std::function<void()> endProgram;  // leaves the event loop; the window is already closed
+    std::chrono::milliseconds requestTimeout{60'000};
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,18 @@
+// Where a downloaded file goes: the text after the last "/" of its URL, inside the application
+// folder. Names that would leave the folder are refused.
+#pragma once
+
+#include <QString>
+
+namespace tarnwick {
+
+// Everything after the last "/", verbatim (escapes, query text and "\" stay). Empty when the URL
+// holds no "/" or ends in one.
+QString LocalFileName(const QString& url);
+
+// False for a name that would not stay inside the application folder or that no file system
+// should be asked to create: empty, "." or "..", a ".." segment between "\" separators, a
+// leading "\" (absolute), control characters, and on Windows a ":" (drive letters, streams).
+bool IsSafeLocalName(const QString& name);
+
+}  // namespace tarnwick

@@ -1,0 +1,69 @@
+// One HTTP transfer at a time, fetched while the event loop keeps running (timers, clicks and
+// queued notifications are delivered during the wait). The window owns two: one for the
+// manifest and one for the update's files.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <chrono>
+
+class QIODevice;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace tarnwick {
+
+struct FetchResult {
+    enum class Outcome { Ok, Failed, Cancelled };
+    Outcome outcome = Outcome::Failed;
+    QByteArray body;  // only for text fetches; a streamed fetch writes to its sink instead
+    QString error;    // why it failed, for tests and debugging; never shown to the user
+
+    bool ok() const { return outcome == Outcome::Ok; }
+    bool cancelled() const { return outcome == Outcome::Cancelled; }
+};
+
+class HttpTransfer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kDefaultTimeout{60'000};
+    // A manifest is a few lines; a larger answer is a broken or hostile site.
+    static constexpr qint64 kDefaultTextLimit = 4 * 1024 * 1024;
+
+    HttpTransfer(QNetworkAccessManager& network, const QString& name, QObject* parent = nullptr);
+    ~HttpTransfer() override;
+
+    // Inactivity time-out: the transfer fails when no bytes move for this long.
+    void SetRequestTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+    void SetTextLimit(qint64 bytes) { m_textLimit = bytes; }
+
+    bool StillExecuting() const { return !m_reply.isNull(); }
+
+    // The whole body, at most the text limit. Fails on any transfer error, a status other
+    // than 2xx after redirects, or a body over the limit.
+    FetchResult OpenUrl(const QString& url);
+
+    // Streams the body into sink as it arrives; fails also when the sink refuses a write.
+    FetchResult OpenUrlInto(const QString& url, QIODevice& sink);
+
+    // Ends a running fetch at once; the waiting call returns Cancelled.
+    void Abort();
+
+signals:
+    // Posted through the event loop after every transfer that ended.
+    void StateChanged();
+
+private:
+    FetchResult Fetch(const QString& url, QIODevice* sink);
+
+    QNetworkAccessManager& m_network;
+    QPointer<QNetworkReply> m_reply;
+    std::chrono::milliseconds m_timeout = kDefaultTimeout;
+    qint64 m_textLimit = kDefaultTextLimit;
+    bool m_abortRequested = false;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,113 @@
+#include "update/CheckRun.h"
+
+#include "app/FrmMainUpdater.h"
+#include "platform/HttpTransfer.h"
+#include "settings/Language.h"
+#include "settings/Texts.h"
+#include "update/Manifest.h"
+#include "update/ManifestFetch.h"
+#include "update/SiteAddress.h"
+
+#include <optional>
+
+namespace tarnwick {
+namespace {
+
+QString CheckText(const FrmMainUpdater& window, const char* key, const char* english)
+{
+    // The language is read afresh for every text; nothing is cached.
+    return WindowText(window.AppFolder(), ReadLanguageName(window.AppFolder()), key, english);
+}
+
+std::optional<QString> FetchManifest(FrmMainUpdater& window, int attempts)
+{
+    return FetchManifestText(*window.inetCheckUpdate,
+                             ManifestUrl(window.Setup().updateSite, Caption(window.lblOldVersion)), attempts);
+}
+
+// Step 1: fetch the manifest and keep the published version in lblNewVersion.
+bool CheckStep1(FrmMainUpdater& window)
+{
+    const std::optional<QString> manifest = FetchManifest(window, kManifestAttempts);
+    if (!manifest || window.IsClosing())
+        return false;
+    const std::optional<QString> version = ManifestVersion(*manifest);
+    if (!version)
+        return false;
+    SetCaption(window.lblNewVersion, *version);
+    return true;
+}
+
+void ShowNewVersion(FrmMainUpdater& window, const QString& installed)
+{
+    window.lblVersionExplain->show();
+    SetCaption(window.lblVersionExplain, CheckText(window, "VersionExplain", english::kVersionExplain));
+    window.lblNewVersion->show();
+
+    const std::optional<QString> manifest = FetchManifest(window, 1);
+    if (!manifest || window.IsClosing())
+        return;
+    const std::optional<QStringList> names = ManifestFileNames(*manifest);
+    if (!names)
+        return;
+    for (const QString& name : *names) {
+        QTreeWidgetItem* item =
+            window.lDownload->AddItem(FileUrl(window.Setup().updateSite, installed, name), name);
+        if (!item)
+            return;  // a duplicate key ends the list; the entries so far stay
+        DownloadList::SetStatus(item, QString::fromLatin1(status::kValid));
+    }
+}
+
+void ShowUpToDate(FrmMainUpdater& window)
+{
+    const QString headline = CheckText(window, "VersionExplain2", english::kVersionExplain2);
+    const QString closing = CheckText(window, "VersionExplain3", english::kVersionExplain3);
+    const QString hint = CheckText(window, "NextToDownload2", english::kNextToDownload2);
+    window.lblVersionExplain->show();
+    SetCaption(window.lblVersionExplain, headline);
+    window.cmdNext->hide();
+    SetCaption(window.cmdCancel, closing);
+    window.lblNextToDownload->show();
+    SetCaption(window.lblNextToDownload, hint);
+}
+
+}  // namespace
+
+void EndCheckRun(FrmMainUpdater& window)
+{
+    window.tmrCheckUpdate->stop();
+    window.cmdNext->setEnabled(true);
+}
+
+void tmrCheckUpdate_Timer(FrmMainUpdater& window)
+{
+    // Ticks keep arriving while a step waits for its fetch; each must not start a step of its
+    // own, or the counter would run ahead of the steps.
+    if (window.inetCheckUpdate->StillExecuting() || window.IsClosing())
+        return;
+
+    ProgressBar& counter = *window.pbStatusCheck;
+    if (!counter.SetValue(counter.value() + 1)) {
+        EndCheckRun(window);  // the up-to-date result ends here, one tick after step 2
+        return;
+    }
+    if (counter.value() == 1 && !CheckStep1(window)) {
+        if (!window.IsClosing())
+            EndCheckRun(window);
+        return;
+    }
+    if (counter.value() == 2) {
+        const QString installed = Caption(window.lblOldVersion);
+        const QString published = Caption(window.lblNewVersion);
+        if (CompareVersionText(installed, published) == VersionOrder::Less) {
+            ShowNewVersion(window, installed);
+            if (!window.IsClosing())
+                EndCheckRun(window);
+        } else {
+            ShowUpToDate(window);
+        }
+    }
+}
+
+}  // namespace tarnwick
