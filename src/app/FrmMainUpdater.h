@@ -37,6 +37,9 @@ public:
     // The page flow.
     void cmdNext_Click();
     void cmdCancel_Click();
+    // A page that can only be closed: the headline and the hint shown, Next hidden and Cancel
+    // carrying the closing caption (up to date, and all files downloaded).
+    void ShowClosingPage(const QString& headline, const QString& closingCaption, const QString& hint);
 
     QString Tag() const { return m_tag; }
     void SetTag(const QString& tag) { m_tag = tag; }

@@ -37,6 +37,16 @@ void FrmMainUpdater::cmdNext_Click()
     }
 }
 
+void FrmMainUpdater::ShowClosingPage(const QString& headline, const QString& closingCaption, const QString& hint)
+{
+    lblVersionExplain->show();
+    SetCaption(lblVersionExplain, headline);
+    cmdNext->hide();
+    SetCaption(cmdCancel, closingCaption);
+    lblNextToDownload->show();
+    SetCaption(lblNextToDownload, hint);
+}
+
 void FrmMainUpdater::cmdCancel_Click()
 {
     if (m_closing)

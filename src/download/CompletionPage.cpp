@@ -29,12 +29,7 @@ void FinishDownloads(FrmMainUpdater& window)
     const QString headline = text("VersionExplain4", english::kVersionExplain4);
 
     window.lblNewVersion->hide();
-    window.lblVersionExplain->show();
-    SetCaption(window.lblVersionExplain, headline);
-    window.cmdNext->hide();
-    SetCaption(window.cmdCancel, closing);
-    window.lblNextToDownload->show();
-    SetCaption(window.lblNextToDownload, hint);
+    window.ShowClosingPage(headline, closing, hint);
 }
 
 }  // namespace tarnwick

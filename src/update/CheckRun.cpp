@@ -64,12 +64,7 @@ void ShowUpToDate(FrmMainUpdater& window)
     const QString headline = CheckText(window, "VersionExplain2", english::kVersionExplain2);
     const QString closing = CheckText(window, "VersionExplain3", english::kVersionExplain3);
     const QString hint = CheckText(window, "NextToDownload2", english::kNextToDownload2);
-    window.lblVersionExplain->show();
-    SetCaption(window.lblVersionExplain, headline);
-    window.cmdNext->hide();
-    SetCaption(window.cmdCancel, closing);
-    window.lblNextToDownload->show();
-    SetCaption(window.lblNextToDownload, hint);
+    window.ShowClosingPage(headline, closing, hint);
 }
 
 }  // namespace
