@@ -1,0 +1,19 @@
+#include "driver/ProcessMemory.h"
+
+#include <fstream>
+#include <string>
+
+namespace tarnwick::bench {
+
+long PeakResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+}  // namespace tarnwick::bench

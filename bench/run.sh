@@ -1,0 +1,217 @@
+#!/usr/bin/env bash
+# Times the updater against references measured in the same run (curl, a minimal Qt program) on
+# update sites served by nginx on 127.0.0.1, and writes the table to stdout and to
+# docs/PERFORMANCE.md. Every figure is a ratio or a difference against its reference, because
+# the machine is shared and absolute times move with the load.
+#   bench/run.sh [runs]        runs per benchmark, default 3 (start-up runs three times as often)
+# Environment: BENCH_BUILD_DIR (default build/bench-release), BENCH_TICK_MS (default 1),
+# BENCH_KEEP=1 keeps the temporary folder.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(dirname "$here")"
+runs="${1:-3}"
+build="${BENCH_BUILD_DIR:-$root/build/bench-release}"
+tick_ms="${BENCH_TICK_MS:-1}"
+doc="$root/docs/PERFORMANCE.md"
+
+for tool in cmake nginx curl Xvfb; do
+  command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin"
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/ensure-packages.sh installs it)" >&2; exit 2; }
+done
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-bench.XXXXXX")"
+chmod 755 "$work"
+nginx_pid=""
+xvfb_pid=""
+cleanup() {
+  [[ -n "$nginx_pid" ]] && kill "$nginx_pid" 2>/dev/null || true
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+  if [[ "${BENCH_KEEP:-0}" == 1 ]]; then echo "bench: kept $work" >&2; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+say() { echo "bench: $*" >&2; }
+now_ns() { date +%s%N; }
+ms_since() { awk -v a="$1" -v b="$(now_ns)" 'BEGIN { printf "%.3f", (b - a) / 1e6 }'; }
+
+# --- nginx on a free loopback port -------------------------------------------------------------
+site="$work/site"
+mkdir -p "$site/updater" "$work/nginx/logs"
+start_nginx() {
+  local port="$1"
+  cat >"$work/nginx/nginx.conf" <<EOF
+user $(id -un);
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log warn;
+events { worker_connections 256; }
+http {
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_requests 1000000;
+  keepalive_timeout 120s;
+  default_type application/octet-stream;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  server {
+    listen 127.0.0.1:$port;
+    root $site;
+  }
+}
+EOF
+  nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" 2>/dev/null
+}
+port=""
+for _ in $(seq 1 30); do
+  candidate=$((20000 + RANDOM % 40000))
+  if start_nginx "$candidate"; then port="$candidate"; break; fi
+done
+[[ -n "$port" ]] || { say "no free port for nginx"; exit 1; }
+nginx_pid="$(cat "$work/nginx/nginx.pid")"
+base="http://127.0.0.1:$port/updater"
+say "nginx on 127.0.0.1:$port"
+
+# --- Release build, with the start-up site compiled into the real program ----------------------
+say "building Release in $build"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BUILD_TESTS=OFF -DTARNWICK_BUILD_BENCH=ON \
+  -DTARNWICK_UPDATE_SITE="$base/" >"$work/cmake.log" 2>&1 || { cat "$work/cmake.log" >&2; exit 1; }
+cmake --build "$build" -j2 >>"$work/cmake.log" 2>&1 || { tail -50 "$work/cmake.log" >&2; exit 1; }
+driver="$build/bench/tarnwick-bench-driver"
+minimal="$build/bench/tarnwick-bench-minimal"
+mapwatch="$build/bench/tarnwick-bench-mapwatch"
+
+# --- update sites ------------------------------------------------------------------------------
+manifest() {  # version file-list-with-<br> > check.update
+  printf '<newupdater>0.2</newupdater>\r\n<ver>%s</ver>\r\n<file>%s</file>' "$1" "$2"
+}
+say "generating the update sites"
+mkdir -p "$site/updater/0.3" "$site/updater/1.0" "$site/updater/2.0" "$site/updater/3.0"
+manifest "0.3" "readme.txt" >"$site/updater/0.3/check.update"
+head -c $((1024 * 1024 * 1024)) /dev/urandom >"$site/updater/1.0/big.bin"
+manifest "1.1" "big.bin" >"$site/updater/1.0/check.update"
+(cd "$site/updater/2.0" && head -c $((2000 * 4096)) /dev/urandom | split -b 4096 -d -a 4 --additional-suffix=.dat - f)
+mapfile -t many_files < <(cd "$site/updater/2.0" && ls f*.dat)
+manifest "2.1" "$(IFS='|'; echo "${many_files[*]}" | sed 's/|/<br>/g')" >"$site/updater/2.0/check.update"
+manifest "3.1" "$(seq -f 'data/file%05g.dat' 1 10000 | paste -sd'|' | sed 's/|/<br>/g')" >"$site/updater/3.0/check.update"
+for f in "${many_files[@]}"; do printf 'url = "%s/2.0/%s"\noutput = "%s"\n' "$base" "$f" "$f"; done >"$work/many.curl"
+
+app_folder() {  # folder version: a fresh application folder with only Preferences.ini
+  rm -rf "$1" && mkdir -p "$1" && printf '[Settings]\r\nVersion=%s\r\n' "$2" >"$1/Preferences.ini"
+}
+value() { sed -n "s/^$1=//p" "$2"; }
+run_driver() {  # mode folder > key=value lines
+  "$driver" "$1" "$base/" "$2" "$tick_ms" 2>"$work/driver.err" || { cat "$work/driver.err" >&2; exit 1; }
+}
+
+# Results: one line per run "updater reference figure" in $work/<bench>.txt.
+dl="$work/download"
+
+say "large file ($runs runs)"
+for i in $(seq 1 "$runs"); do
+  app_folder "$dl" 1.0; sync
+  t0=$(now_ns); curl -sSf -o "$dl/big.bin" "$base/1.0/big.bin"; curl_ms=$(ms_since "$t0")
+  app_folder "$dl" 1.0; sync
+  run_driver download "$dl" >"$work/out"
+  upd_ms=$(value download_ms "$work/out")
+  cmp -s "$dl/big.bin" "$site/updater/1.0/big.bin" || { say "downloaded file differs"; exit 1; }
+  awk -v u="$upd_ms" -v c="$curl_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/large.txt"
+  awk -v w="$(value welcome_kib "$work/out")" -v p="$(value peak_kib "$work/out")" \
+    'BEGIN { printf "%.1f %.1f %.1f\n", p / 1024, w / 1024, (p - w) / 1024 }' >>"$work/memory.txt"
+done
+app_folder "$dl" 1.0
+
+say "many files ($runs runs)"
+for i in $(seq 1 "$runs"); do
+  app_folder "$dl" 2.0; sync
+  t0=$(now_ns); (cd "$dl" && curl -sSf --config "$work/many.curl"); curl_ms=$(ms_since "$t0")
+  app_folder "$dl" 2.0; sync
+  run_driver download "$dl" >"$work/out"
+  upd_ms=$(value download_ms "$work/out")
+  cmp -s "$dl/f1999.dat" "$site/updater/2.0/f1999.dat" || { say "downloaded file differs"; exit 1; }
+  awk -v u="$upd_ms" -v c="$curl_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/many.txt"
+done
+
+say "big list ($runs runs)"
+for i in $(seq 1 "$runs"); do
+  app_folder "$dl" 3.0
+  fetch_s=$(curl -sSf -o /dev/null -w '%{time_total}' "$base/3.0/check.update")
+  run_driver check "$dl" >"$work/out"
+  [[ "$(value items "$work/out")" == 10000 ]] || { say "the list does not hold 10,000 entries"; exit 1; }
+  # The check fetches the manifest twice (step 1 and the file list) and waits two ticks.
+  awk -v u="$(value check_ms "$work/out")" -v f="$fetch_s" -v t="$tick_ms" \
+    'BEGIN { printf "%.1f %.1f %.1f\n", u, f * 1000, u - 2 * f * 1000 - 2 * t }' >>"$work/biglist.txt"
+done
+
+startup_runs=$((runs * 3))
+say "start-up ($startup_runs runs)"
+exec 3>"$work/display"
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+for _ in $(seq 1 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || { say "Xvfb did not start"; cat "$work/xvfb.log" >&2; exit 1; }
+startup="$work/startup"
+app_folder "$startup" 0.3
+cp "$build/src/tarnwick-updater" "$startup/"
+mkdir -m 700 -p "$work/runtime"
+watch() {  # title program > milliseconds
+  env DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" \
+    "$mapwatch" "$1" 20000 "$2" >"$work/map.out" || { say "no window from $2"; exit 1; }
+  value mapped_ms "$work/map.out"
+}
+watch "Minimal Window" "$minimal" >/dev/null  # warm the caches both programs share
+watch "Tarnwick Updater" "$startup/tarnwick-updater" >/dev/null
+for i in $(seq 1 "$startup_runs"); do
+  ref_ms=$(watch "Minimal Window" "$minimal")
+  upd_ms=$(watch "Tarnwick Updater" "$startup/tarnwick-updater")
+  awk -v u="$upd_ms" -v c="$ref_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/startup.txt"
+done
+
+# --- the table ---------------------------------------------------------------------------------
+# column of file -> "median (min–max)"
+stat() {
+  sort -g -k"$2","$2" "$1" | awk -v c="$2" -v d="$3" '{ v[NR] = $c } END {
+    m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+    printf "%." d "f (%." d "f–%." d "f)", m, v[1], v[NR] }'
+}
+median() {
+  sort -g -k"$2","$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+met() { awk -v m="$(median "$1" 3)" -v l="$2" 'BEGIN { print (m <= l) ? "met" : "not met" }'; }
+row() {  # name work file updater-unit reference-unit figure-unit target limit
+  printf '| %s | %s | %s %s | %s %s | %s %s | %s | %s |\n' "$1" "$2" "$(stat "$3" 1 1)" "$4" "$(stat "$3" 2 1)" "$5" \
+    "$(stat "$3" 3 "$6")" "$7" "$8" "$(met "$3" "$9")"
+}
+cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+mem_mib=$(( $(sed -n 's/^MemTotal: *\([0-9]*\).*/\1/p' /proc/meminfo) / 1024 ))
+table="$work/table.md"
+{
+  echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') at commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)" \
+    "on $(nproc) CPUs ($cpu), $mem_mib MiB memory, $(uname -sr); load average $(cut -d' ' -f1-3 /proc/loadavg)" \
+    "at the end. $runs runs each ($startup_runs for start-up); check tick shortened to $tick_ms ms."
+  echo
+  echo "| benchmark | work | updater: median (min–max) | reference: median (min–max) | figure: median (min–max) | target | result |"
+  echo "|---|---|---|---|---|---|---|"
+  row "large file" "one 1 GiB file" "$work/large.txt" ms "ms (curl -o)" 2 "× curl" "≤ 1.10 × curl" 1.10
+  row "many files" "2,000 files of 4 KiB" "$work/many.txt" ms "ms (one curl, reused connection)" 2 "× curl" "≤ 1.5 × curl" 1.5
+  row "memory" "peak while downloading 1 GiB" "$work/memory.txt" MiB "MiB (welcome page)" 1 "MiB above welcome" "≤ welcome + 32 MiB" 32
+  row "start-up" "exec to welcome page mapped (Xvfb)" "$work/startup.txt" ms "ms (minimal Qt window)" 2 "× minimal" "≤ 1.3 × minimal" 1.3
+  row "big list" "check of a 10,000-file manifest until Next is enabled" "$work/biglist.txt" ms "ms (curl fetch)" 1 \
+    "ms beyond two fetches" "< 1000 ms beyond the fetches" 1000
+} >"$table"
+
+cat "$table"
+mkdir -p "$(dirname "$doc")"
+[[ -f "$doc" ]] || printf '# Performance\n\n<!-- bench:begin -->\n<!-- bench:end -->\n' >"$doc"
+# Only the generated block is replaced; the notes around it are kept.
+awk -v table="$table" '
+  /<!-- bench:begin -->/ { print; while ((getline line < table) > 0) print line; skip = 1; next }
+  /<!-- bench:end -->/ { skip = 0 }
+  !skip { print }' "$doc" >"$work/doc.md"
+cp "$work/doc.md" "$doc"
+say "table written to $doc"
