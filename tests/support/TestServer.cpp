@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QHash>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -77,6 +78,9 @@ struct TestServer::State {
             response.status = fault.status;
             response.set_header("Location", fault.location.toStdString());
             return;
+        case Kind::NoContent:
+            response.status = 204;
+            return;
         case Kind::Delay:
             SleepFor(fault.delay);
             break;
@@ -89,6 +93,25 @@ struct TestServer::State {
             return;
         }
         const std::string content = body->toStdString();
+        if (fault.kind == Kind::StatusWithBody) {
+            response.status = fault.status;
+            response.set_content(content, "application/octet-stream");
+            return;
+        }
+        if (fault.kind == Kind::TrickleSpread) {
+            const Fault f = fault;
+            const size_t piece = std::max<size_t>(1, (content.size() + f.pieces - 1) / std::max(1, f.pieces));
+            response.set_content_provider(
+                content.size(), "application/octet-stream",
+                [this, content, f, piece](size_t offset, size_t, httplib::DataSink& sink) {
+                    SleepFor(f.delay);
+                    if (stopping)
+                        return false;
+                    sink.write(content.data() + offset, std::min(piece, content.size() - offset));
+                    return true;
+                });
+            return;
+        }
         if (fault.kind == Kind::DropHalfway || fault.kind == Kind::HeadersOnly || fault.kind == Kind::Trickle) {
             const Fault f = fault;
             response.set_content_provider(

@@ -21,11 +21,15 @@ struct Fault {
         Delay,         // wait `delay` before answering normally (no bytes at all meanwhile)
         Trickle,       // send the body one byte every `delay`
         Redirect,      // `status` (301/302) to `location`
+        StatusWithBody,  // answer with `status` but the path's own body (an error that looks valid)
+        NoContent,       // 204 with no body
+        TrickleSpread,   // the body in `pieces` equal parts, one every `delay`
     };
     Kind kind = Kind::None;
     int status = 200;
     QString location;
     std::chrono::milliseconds delay{0};
+    int pieces = 0;
 
     static Fault WithStatus(int status) { return {Kind::Status, status, {}, {}}; }
     static Fault Empty() { return {Kind::EmptyBody, 200, {}, {}}; }
@@ -34,6 +38,12 @@ struct Fault {
     static Fault Slow(std::chrono::milliseconds wait) { return {Kind::Delay, 200, {}, wait}; }
     static Fault TrickleEvery(std::chrono::milliseconds every) { return {Kind::Trickle, 200, {}, every}; }
     static Fault RedirectTo(const QString& location, int status = 302) { return {Kind::Redirect, status, location, {}}; }
+    static Fault StatusKeepingBody(int status) { return {Kind::StatusWithBody, status, {}, {}}; }
+    static Fault NoContentAnswer() { return {Kind::NoContent, 204, {}, {}}; }
+    static Fault TrickleInPieces(int pieces, std::chrono::milliseconds every)
+    {
+        return {Kind::TrickleSpread, 200, {}, every, pieces};
+    }
 };
 
 class TestServer {

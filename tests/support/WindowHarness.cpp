@@ -18,11 +18,16 @@ bool RecordingBrowser::Open(const QString& address)
 }
 
 WindowHarness::WindowHarness(TestServer& server, TempAppFolder& folder, std::chrono::milliseconds requestTimeout)
+    : WindowHarness(server.SiteUrl(), folder, requestTimeout)
+{
+}
+
+WindowHarness::WindowHarness(const QString& siteUrl, TempAppFolder& folder, std::chrono::milliseconds requestTimeout)
     : m_lockFolder(folder.Path())
 {
     UpdaterSetup setup;
     setup.appFolder = folder.Path();
-    setup.updateSite = server.SiteUrl();
+    setup.updateSite = siteUrl;
     setup.webSite = QStringLiteral("http://www.tarnwick.example/");
     // The lock lives in the test's own folder so that tests never see each other's windows.
     setup.lockFolder = m_lockFolder;

@@ -44,6 +44,10 @@ public:
     // The window is created at once; start-up is not run.
     WindowHarness(TestServer& server, TempAppFolder& folder,
                   std::chrono::milliseconds requestTimeout = std::chrono::seconds(10));
+    // Against any update site address, for sites no local server can stand for (a closed port,
+    // a name that does not resolve).
+    WindowHarness(const QString& siteUrl, TempAppFolder& folder,
+                  std::chrono::milliseconds requestTimeout = std::chrono::seconds(10));
 
     FrmMainUpdater& Window() { return *m_window; }
     RecordingMessageBoxes& Messages() { return m_messages; }
