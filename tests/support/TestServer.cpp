@@ -145,6 +145,9 @@ TestServer::TestServer() : m_state(std::make_unique<State>())
     m_state->server.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
         m_state->Handle(req, res);
     });
+    // Headers and body go out in separate writes; without this, Nagle's algorithm holds the
+    // body back for the client's delayed acknowledgement, some 40 ms per request.
+    m_state->server.set_tcp_nodelay(true);
     m_state->port = m_state->server.bind_to_any_port("127.0.0.1");
     m_state->thread = std::thread([this] { m_state->server.listen_after_bind(); });
 }
