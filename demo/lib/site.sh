@@ -1,0 +1,36 @@
+# Lays out the update site that one run serves: the main demo site, the scenario's own files
+# over it, and the program file of a few MiB, made here instead of being kept in the repository.
+# shellcheck shell=bash
+
+DEMO_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+DEMO_SCENARIOS=(main uptodate failure newupdater)
+
+# stage_site SCENARIO DEST [LANG]
+# A language other than English also goes into the site's new Preferences.ini: the completion
+# page reads the language from that file after it has been replaced, and a publisher serving
+# Dutch users would ship theirs with Lang=Nederlands.
+stage_site() {
+  local scenario=$1 dest=$2 lang=${3:-}
+  mkdir -p "$dest"
+  cp -R "$DEMO_DIR/site/." "$dest/"
+  if [[ "$scenario" != main ]]; then
+    [[ -d "$DEMO_DIR/sites/$scenario" ]] || { echo "unknown scenario: $scenario" >&2; return 1; }
+    cp -R "$DEMO_DIR/sites/$scenario/." "$dest/"
+  fi
+  head -c $((3 * 1024 * 1024 + 4321)) /dev/urandom > "$dest/updater/0.3/Tarnwick.exe"
+  if [[ -n "$lang" && "$lang" != English ]]; then
+    sed -i "s/^Lang=.*\r\$/Lang=$lang\r/" "$dest/updater/0.3/Preferences.ini"
+  fi
+  chmod -R a+rX "$dest"
+}
+
+# prepare_app_folder DEST BINARY LANG
+# A Tarnwick installation of version 0.3 holding the updater, as a publisher ships it.
+prepare_app_folder() {
+  local dest=$1 binary=$2 lang=${3:-English}
+  rm -rf "$dest"
+  mkdir -p "$dest"
+  cp -R "$DEMO_DIR/app/." "$dest/"
+  cp "$binary" "$dest/tarnwick-updater"
+  sed -i "s/^Lang=.*\r\$/Lang=$lang\r/" "$dest/Preferences.ini"
+}
