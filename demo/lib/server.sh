@@ -5,6 +5,8 @@
 
 SITE_SERVER_PID=
 SITE_ACCESS_LOG=
+# Debian installs nginx in /usr/sbin, which is not on an ordinary user's PATH.
+NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 
 # A port nobody listens on now (checked through bash's /dev/tcp, so no extra tool is needed).
 port_is_free() {
@@ -32,7 +34,7 @@ port_answers() {
 nginx_temp_paths() {
   local work=$1 kind
   for kind in client-body fastcgi proxy scgi uwsgi; do
-    if nginx -V 2>&1 | grep -q -- "--http-$kind-temp-path="; then
+    if "$NGINX" -V 2>&1 | grep -q -- "--http-$kind-temp-path="; then
       mkdir -p "$work/temp/$kind"
       echo "  ${kind//-/_}_temp_path $work/temp/$kind;"
     fi
@@ -55,7 +57,7 @@ wait_server_ready() {
 # sees the download page at work.
 start_nginx() {
   local root=$1 port=$2 work=$3 rate=${4:-}
-  command -v nginx >/dev/null || { echo "nginx is not installed" >&2; return 1; }
+  [[ -x "$NGINX" ]] || { echo "nginx is not installed" >&2; return 1; }
   port_is_free "$port" || { echo "port $port is already in use" >&2; return 1; }
   local slow=
   [[ -n "$rate" ]] && slow="location = /updater/0.3/Tarnwick.exe { limit_rate $rate; }"
@@ -87,7 +89,7 @@ $(nginx_temp_paths "$work")
   }
 }
 CONF
-  nginx -e "$work/error.log" -p "$work" -c "$work/nginx.conf" > "$work/nginx.out" 2>&1 &
+  "$NGINX" -e "$work/error.log" -p "$work" -c "$work/nginx.conf" > "$work/nginx.out" 2>&1 &
   SITE_SERVER_PID=$!
   track_pid "$SITE_SERVER_PID"
   if ! wait_server_ready "$SITE_SERVER_PID" "$port"; then

@@ -64,7 +64,7 @@ e2e_result() {
   echo "passed"
 }
 
-for tool in Xvfb xdotool import convert xwininfo xdpyinfo nginx; do
+for tool in Xvfb xdotool import convert xwininfo xdpyinfo "$NGINX"; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/ensure-packages.sh installs it)"
 done
 
