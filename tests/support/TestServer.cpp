@@ -148,6 +148,9 @@ TestServer::TestServer() : m_state(std::make_unique<State>())
     // Headers and body go out in separate writes; without this, Nagle's algorithm holds the
     // body back for the client's delayed acknowledgement, some 40 ms per request.
     m_state->server.set_tcp_nodelay(true);
+    // The default closes a kept-alive connection after five requests; the client then opens
+    // a new one and may send a request again that it had already sent on the closed one.
+    m_state->server.set_keep_alive_max_count(1000);
     m_state->port = m_state->server.bind_to_any_port("127.0.0.1");
     m_state->thread = std::thread([this] { m_state->server.listen_after_bind(); });
 }
