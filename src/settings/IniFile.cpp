@@ -95,7 +95,9 @@ std::optional<QByteArrayView> FindValue(QByteArrayView content, const QString& s
 QString ReadIniValue(const QString& file, const QString& section, const QString& key,
                      const QString& defaultValue)
 {
-    if (QFileInfo(file).isDir())
+    // Only a regular file (or a link to one) is read: a folder holds no values, and a pipe or
+    // a device would keep start-up waiting for a writer, or reading, for ever.
+    if (!QFileInfo(file).isFile())
         return defaultValue;
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))

@@ -1,5 +1,5 @@
 // Preferences.ini and the language file as a user's disk may hold them: gone, empty, noise,
-// enormous, a folder, unreadable. The updater reads what it can and never writes either.
+// enormous, a folder, a pipe, unreadable. The updater reads what it can and never writes either.
 #include "faults/FaultScene.h"
 
 #include <QDir>
@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/stat.h>
 #include <vector>
 
 namespace tarnwick::test {
@@ -43,6 +44,11 @@ std::vector<Damage> Damages()
         {"a folder", [](TempAppFolder& folder, const QString& relative, const QByteArray&) {
              QFile::remove(folder.FilePath(relative));
              QDir().mkpath(folder.FilePath(relative));
+         }},
+        // Reading a pipe waits for a writer that never comes.
+        {"a named pipe", [](TempAppFolder& folder, const QString& relative, const QByteArray&) {
+             QFile::remove(folder.FilePath(relative));
+             ::mkfifo(QFile::encodeName(folder.FilePath(relative)).constData(), 0600);
          }},
         {"mode 000", [](TempAppFolder& folder, const QString& relative, const QByteArray& intact) {
              folder.Write(relative, intact);

@@ -64,7 +64,9 @@ QMap<QString, QByteArray> TempAppFolder::Snapshot() const
     while (it.hasNext()) {
         const QString path = it.next();
         QFile file(path);
-        files.insert(root.relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+        // Only regular files are read: opening a pipe would wait for a writer forever.
+        const bool readable = it.fileInfo().isFile() && file.open(QIODevice::ReadOnly);
+        files.insert(root.relativeFilePath(path), readable ? file.readAll() : QByteArray());
     }
     return files;
 }
