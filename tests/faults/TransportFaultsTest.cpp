@@ -2,7 +2,9 @@
 // manifest in the check run, and a file of the update.
 #include "faults/FaultScene.h"
 
+#include <QTemporaryFile>
 #include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +22,17 @@ struct TransportFault {
     bool transferSucceeds;
     bool emptyBody;
 };
+
+// A valid manifest announcing a newer updater, lying on the local disk for the whole run.
+QString LocalManifestFile()
+{
+    static QTemporaryFile file;
+    if (!file.isOpen() && file.open()) {
+        file.write(Manifest(QStringLiteral("0.4"), {QStringLiteral("readme.txt")}, QStringLiteral("0.9")));
+        file.flush();
+    }
+    return file.fileName();
+}
 
 std::vector<TransportFault> TransportFaults()
 {
@@ -45,6 +58,10 @@ std::vector<TransportFault> TransportFaults()
              server.SetFault(QStringLiteral("/loop1"), Fault::RedirectTo(QStringLiteral("/loop2"), 301));
              server.SetFault(QStringLiteral("/loop2"), Fault::RedirectTo(QStringLiteral("/loop1")));
          },
+         false, false},
+        // A site must not make the updater read a local file as the manifest or as a file; this
+        // one would pass for both.
+        {"redirect to a local file", on(Fault::RedirectTo(QUrl::fromLocalFile(LocalManifestFile()).toString())),
          false, false},
         // The error answers carry the real body, so reading them as content would show.
         {"404 with the real body", on(Fault::StatusKeepingBody(404)), false, false},
