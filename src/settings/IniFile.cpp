@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <optional>
 
 namespace tarnwick {
@@ -102,7 +103,8 @@ QString ReadIniValue(const QString& file, const QString& section, const QString&
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return defaultValue;
-    QByteArray content = f.read(kMaxIniBytes);
+    // QIODevice::read reserves the whole maximum up front, so ask only for what the file holds.
+    QByteArray content = f.read(std::min(f.size(), kMaxIniBytes));
     if (content.startsWith("\xEF\xBB\xBF"))
         content.remove(0, 3);
     const std::optional<QByteArrayView> value = FindValue(content, section, key);
