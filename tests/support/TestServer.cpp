@@ -153,6 +153,11 @@ TestServer::TestServer() : m_state(std::make_unique<State>())
     m_state->server.set_keep_alive_max_count(1000);
     m_state->port = m_state->server.bind_to_any_port("127.0.0.1");
     m_state->thread = std::thread([this] { m_state->server.listen_after_bind(); });
+    // stop() does nothing until the listening loop runs, so a server destroyed at once (a test
+    // that only wants a closed port) would otherwise listen for ever and never be joined.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (m_state->port > 0 && !m_state->server.is_running() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 TestServer::~TestServer()
