@@ -6,6 +6,7 @@
 namespace tarnwick {
 namespace {
 constexpr int kKeyRole = Qt::UserRole;
+constexpr int kStatusColumn = 1;
 }
 
 bool ProgressBar::SetMax(int max)
@@ -44,12 +45,26 @@ DownloadList::DownloadList(QWidget* parent) : QTreeWidget(parent)
     header()->setSectionsMovable(false);
 }
 
+DownloadItem::DownloadItem(const QString& text, const QString& key)
+    : QTreeWidgetItem(QStringList{text, QString()}, kType)
+{
+    QTreeWidgetItem::setData(0, kKeyRole, key);
+}
+
+void DownloadItem::setData(int column, int role, const QVariant& value)
+{
+    QTreeWidgetItem::setData(column, role, value);
+    // Display and edit role share one value in a tree widget item; read it back so that the
+    // copy is exactly what text() gives, whatever type the caller passed.
+    if (column == kStatusColumn && (role == Qt::DisplayRole || role == Qt::EditRole))
+        m_status = QTreeWidgetItem::data(kStatusColumn, Qt::DisplayRole).toString();
+}
+
 QTreeWidgetItem* DownloadList::AddItem(const QString& key, const QString& text)
 {
     if (m_byKey.contains(key))
         return nullptr;
-    auto* item = new QTreeWidgetItem(QStringList{text, QString()});
-    item->setData(0, kKeyRole, key);
+    auto* item = new DownloadItem(text, key);
     addTopLevelItem(item);
     m_byKey.insert(key, item);
     return item;
@@ -62,17 +77,21 @@ QString DownloadList::Key(const QTreeWidgetItem* item)
 
 QString DownloadList::Status(const QTreeWidgetItem* item)
 {
-    return item->text(1);
+    if (item->type() == DownloadItem::kType)
+        return static_cast<const DownloadItem*>(item)->StatusWord();
+    return item->text(kStatusColumn);
 }
 
 void DownloadList::SetStatus(QTreeWidgetItem* item, const QString& status)
 {
-    item->setText(1, status);
+    item->setText(kStatusColumn, status);
 }
 
 bool DownloadList::HasStatus(const QTreeWidgetItem* item, QStringView status)
 {
-    return item->text(1) == status;
+    if (item->type() == DownloadItem::kType)
+        return static_cast<const DownloadItem*>(item)->StatusWord() == status;
+    return item->text(kStatusColumn) == status;
 }
 
 QTreeWidgetItem* DownloadList::FirstWithStatus(QStringView status) const

@@ -30,6 +30,21 @@ public:
     using QLabel::QLabel;
 };
 
+// An entry of the download list. The queue reads the status of every entry on each walk from
+// the top, so the word is kept beside the column text, where a comparison needs no QVariant or
+// string copy; every change of the column text goes through setData and keeps the two equal.
+class DownloadItem : public QTreeWidgetItem {
+public:
+    static constexpr int kType = QTreeWidgetItem::UserType + 1;
+
+    DownloadItem(const QString& text, const QString& key);
+    void setData(int column, int role, const QVariant& value) override;
+    const QString& StatusWord() const { return m_status; }
+
+private:
+    QString m_status;
+};
+
 // The two-column report list. Each item carries a unique key (its URL), its text in column
 // "File" and its status word in column "Status".
 class DownloadList : public QTreeWidget {
