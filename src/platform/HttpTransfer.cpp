@@ -97,7 +97,10 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
                          .arg(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()));
             return;
         }
-        const QByteArray chunk = reply->readAll();
+        // Asking for exactly what is buffered hands over the block Qt already holds when it is
+        // the only one (the usual case, as each arrival is taken at once); readAll() would
+        // allocate a new array and copy every byte of the body once more.
+        const QByteArray chunk = reply->read(reply->bytesAvailable());
         if (sink) {
             if (sink->write(chunk) != chunk.size())
                 failWith(QStringLiteral("write failed: %1").arg(sink->errorString()));
@@ -132,7 +135,7 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
     } else {
         if (reply->bytesAvailable() > 0) {
             // Data that arrived together with the end of the transfer.
-            const QByteArray rest = reply->readAll();
+            const QByteArray rest = reply->read(reply->bytesAvailable());
             if (sink ? sink->write(rest) != rest.size()
                      : result.body.size() + rest.size() > m_textLimit)
                 result.error = QStringLiteral("final chunk refused");
