@@ -23,7 +23,7 @@ QByteArray BinaryBody(int size)
 {
     QByteArray bytes(size, '\0');
     for (int i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7919) % 251);
+        bytes[i] = static_cast<char>((qint64(i) * 7919) % 251);  // in int the product overflows past 271,000
     return bytes;
 }
 
