@@ -6,3 +6,11 @@ cd "$(dirname "$0")"
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+# The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer, in its own
+# build folder (build/asan). TARNWICK_SKIP_ASAN=1 skips it for a quicker local run.
+if [[ "${TARNWICK_SKIP_ASAN:-0}" != 1 ]]; then
+  cmake --preset asan
+  cmake --build --preset asan
+  ctest --preset asan
+fi
