@@ -68,7 +68,7 @@ wait_window_gone() {
 # the window as they would after the person clicked into it.
 press_key() {
   local id=$1 key=$2
-  xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
+  timeout 5 xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
   xdotool key --delay 30 "$key"
 }
 
