@@ -116,8 +116,3 @@ start_fallback_server() {
     return 1
   fi
 }
-
-# The request lines of the access log, "METHOD URI STATUS" each.
-access_log_lines() {
-  cat "$SITE_ACCESS_LOG"
-}

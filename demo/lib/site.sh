@@ -5,6 +5,13 @@
 DEMO_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 DEMO_SCENARIOS=(main uptodate failure newupdater)
 
+# set_language FILE LANG: the Lang= line of an INI file with CRLF line ends.
+set_language() {
+  local value=${2//\\/\\\\}
+  value=${value//&/\\&}
+  sed -i "s/^Lang=.*\r\$/Lang=${value//\//\\/}\r/" "$1"
+}
+
 # stage_site SCENARIO DEST [LANG]
 # A language other than English also goes into the site's new Preferences.ini: the completion
 # page reads the language from that file after it has been replaced, and a publisher serving
@@ -19,7 +26,7 @@ stage_site() {
   fi
   head -c $((3 * 1024 * 1024 + 4321)) /dev/urandom > "$dest/updater/0.3/Tarnwick.exe"
   if [[ -n "$lang" && "$lang" != English ]]; then
-    sed -i "s/^Lang=.*\r\$/Lang=$lang\r/" "$dest/updater/0.3/Preferences.ini"
+    set_language "$dest/updater/0.3/Preferences.ini" "$lang"
   fi
   chmod -R a+rX "$dest"
 }
@@ -32,5 +39,5 @@ prepare_app_folder() {
   mkdir -p "$dest"
   cp -R "$DEMO_DIR/app/." "$dest/"
   cp "$binary" "$dest/tarnwick-updater"
-  sed -i "s/^Lang=.*\r\$/Lang=$lang\r/" "$dest/Preferences.ini"
+  set_language "$dest/Preferences.ini" "$lang"
 }
