@@ -111,6 +111,7 @@ fi
 app="$run/Tarnwick"
 prepare_app_folder "$app" "$build/src/tarnwick-updater" "$lang"
 echo "== Demo Tarnwick folder: $app (Version=0.3, Lang=$lang)"
+snapshot "$app" > "$run/folder-before.txt"
 
 status=0
 if [[ -n "${DISPLAY:-}" ]]; then
@@ -126,8 +127,12 @@ fi
 
 echo "== Requests the update site received"
 sed 's/^/   /' "$SITE_ACCESS_LOG"
-echo "== Files in the demo Tarnwick folder"
-(cd "$app" && find . -type f -printf '%P\t%s\n' | sort | awk -F'\t' '{printf "   %10d  %s\n", $2, $1}')
+echo "== Files in the demo Tarnwick folder (* arrived during this run)"
+snapshot "$app" | while read -r path size sum; do
+  mark=" "
+  grep -qxF "$path $size $sum" "$run/folder-before.txt" || mark="*"
+  printf '   %s %10d  %s\n' "$mark" "$size" "$path"
+done
 if ((status != 0)); then
   echo "demo failed (status $status)" >&2
 fi

@@ -41,3 +41,10 @@ prepare_app_folder() {
   cp "$binary" "$dest/tarnwick-updater"
   set_language "$dest/Preferences.ini" "$lang"
 }
+
+# snapshot FOLDER: one line per file below it, "path size checksum", sorted by path.
+snapshot() {
+  (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort | while read -r f; do
+    printf '%s %s %s\n' "$f" "$(stat -c %s "$f")" "$(cksum < "$f" | cut -d' ' -f1)"
+  done)
+}

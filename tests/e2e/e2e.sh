@@ -93,13 +93,6 @@ e2e_run_updater() {
   start_updater "$APP" "$WORK"
 }
 
-# One line per file below a folder: its path and checksum.
-snapshot() {
-  (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort | while read -r f; do
-    printf '%s %s\n' "$f" "$(cksum < "$f")"
-  done)
-}
-
 # expect_page ID PAGE NAME: waits for the page, lets painting finish and checks its layout.
 expect_page() {
   local id=$1 page=$2 shot="$WORK/$3.png"
