@@ -3,14 +3,15 @@
 # update sites served by nginx on 127.0.0.1, and writes the table to stdout and to
 # docs/PERFORMANCE.md. Every figure is a ratio or a difference against its reference, because
 # the machine is shared and absolute times move with the load.
-#   bench/run.sh [runs]        runs per benchmark, default 3 (start-up runs three times as often)
+#   bench/run.sh [runs]        runs per benchmark, default 5 (start-up runs three times as often)
 # Environment: BENCH_BUILD_DIR (default build/bench-release), BENCH_TICK_MS (default 1),
-# BENCH_KEEP=1 keeps the temporary folder.
+# BENCH_KEEP=1 keeps the temporary folder, BENCH_ONLY="large many biglist startup" picks benchmarks
+# (memory comes with large).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(dirname "$here")"
-runs="${1:-3}"
+runs="${1:-5}"
 build="${BENCH_BUILD_DIR:-$root/build/bench-release}"
 tick_ms="${BENCH_TICK_MS:-1}"
 doc="$root/docs/PERFORMANCE.md"
@@ -32,6 +33,7 @@ cleanup() {
 trap cleanup EXIT
 
 say() { echo "bench: $*" >&2; }
+wanted() { [[ -z "${BENCH_ONLY:-}" || " $BENCH_ONLY " == *" $1 "* ]]; }
 now_ns() { date +%s%N; }
 ms_since() { awk -v a="$1" -v b="$(now_ns)" 'BEGIN { printf "%.3f", (b - a) / 1e6 }'; }
 
@@ -111,31 +113,8 @@ run_driver() {  # mode folder > key=value lines
 # Results: one line per run "updater reference figure" in $work/<bench>.txt.
 dl="$work/download"
 
-say "large file ($runs runs)"
-for i in $(seq 1 "$runs"); do
-  app_folder "$dl" 1.0; sync
-  t0=$(now_ns); curl -sSf -o "$dl/big.bin" "$base/1.0/big.bin"; curl_ms=$(ms_since "$t0")
-  app_folder "$dl" 1.0; sync
-  run_driver download "$dl" >"$work/out"
-  upd_ms=$(value download_ms "$work/out")
-  cmp -s "$dl/big.bin" "$site/updater/1.0/big.bin" || { say "downloaded file differs"; exit 1; }
-  awk -v u="$upd_ms" -v c="$curl_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/large.txt"
-  awk -v w="$(value welcome_kib "$work/out")" -v p="$(value peak_kib "$work/out")" \
-    'BEGIN { printf "%.1f %.1f %.1f\n", p / 1024, w / 1024, (p - w) / 1024 }' >>"$work/memory.txt"
-done
-app_folder "$dl" 1.0
-
-say "many files ($runs runs)"
-for i in $(seq 1 "$runs"); do
-  app_folder "$dl" 2.0; sync
-  t0=$(now_ns); (cd "$dl" && curl -sSf --config "$work/many.curl"); curl_ms=$(ms_since "$t0")
-  app_folder "$dl" 2.0; sync
-  run_driver download "$dl" >"$work/out"
-  upd_ms=$(value download_ms "$work/out")
-  cmp -s "$dl/f1999.dat" "$site/updater/2.0/f1999.dat" || { say "downloaded file differs"; exit 1; }
-  awk -v u="$upd_ms" -v c="$curl_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/many.txt"
-done
-
+# The 1 GiB benchmark goes last of the downloads: freeing its copies keeps the disk busy for a while.
+if wanted biglist; then
 say "big list ($runs runs)"
 for i in $(seq 1 "$runs"); do
   app_folder "$dl" 3.0
@@ -144,13 +123,45 @@ for i in $(seq 1 "$runs"); do
   [[ "$(value items "$work/out")" == 10000 ]] || { say "the list does not hold 10,000 entries"; exit 1; }
   # The check fetches the manifest twice (step 1 and the file list) and waits two ticks.
   awk -v u="$(value check_ms "$work/out")" -v f="$fetch_s" -v t="$tick_ms" \
-    'BEGIN { printf "%.1f %.1f %.1f\n", u, f * 1000, u - 2 * f * 1000 - 2 * t }' >>"$work/biglist.txt"
+    'BEGIN { printf "%.1f %.1f %.1f\n", u, f * 1000, u - 2 * f * 1000 - 2 * t }' >>"$work/biglist.txt"; say "  biglist: $(tail -1 "$work/biglist.txt")"
 done
+fi
 
+if wanted many; then
+say "many files ($runs runs)"
+for i in $(seq 1 "$runs"); do
+  app_folder "$dl" 2.0; sync
+  t0=$(now_ns); (cd "$dl" && curl -sSf --config "$work/many.curl"); curl_ms=$(ms_since "$t0")
+  app_folder "$dl" 2.0; sync
+  run_driver download "$dl" >"$work/out"
+  upd_ms=$(value download_ms "$work/out")
+  cmp -s "$dl/f1999.dat" "$site/updater/2.0/f1999.dat" || { say "downloaded file differs"; exit 1; }
+  awk -v u="$upd_ms" -v c="$curl_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/many.txt"; say "  many: $(tail -1 "$work/many.txt")"
+done
+fi
+
+if wanted large; then
+say "large file ($runs runs)"
+for i in $(seq 1 "$runs"); do
+  app_folder "$dl" 1.0; sync
+  t0=$(now_ns); curl -sSf -o "$dl/big.bin" "$base/1.0/big.bin"; curl_ms=$(ms_since "$t0")
+  app_folder "$dl" 1.0; sync
+  run_driver download "$dl" >"$work/out"
+  upd_ms=$(value download_ms "$work/out")
+  cmp -s "$dl/big.bin" "$site/updater/1.0/big.bin" || { say "downloaded file differs"; exit 1; }
+  awk -v u="$upd_ms" -v c="$curl_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/large.txt"; say "  large: $(tail -1 "$work/large.txt")"
+  awk -v w="$(value welcome_kib "$work/out")" -v p="$(value peak_kib "$work/out")" \
+    'BEGIN { printf "%.1f %.1f %.1f\n", p / 1024, w / 1024, (p - w) / 1024 }' >>"$work/memory.txt"; say "  memory: $(tail -1 "$work/memory.txt")"
+done
+app_folder "$dl" 1.0
+fi
+
+if wanted startup; then
 startup_runs=$((runs * 3))
 say "start-up ($startup_runs runs)"
 exec 3>"$work/display"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
+# -noreset: the server would otherwise reset, refusing connections, whenever a program leaves.
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 for _ in $(seq 1 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
@@ -169,8 +180,9 @@ watch "Tarnwick Updater" "$startup/tarnwick-updater" >/dev/null
 for i in $(seq 1 "$startup_runs"); do
   ref_ms=$(watch "Minimal Window" "$minimal")
   upd_ms=$(watch "Tarnwick Updater" "$startup/tarnwick-updater")
-  awk -v u="$upd_ms" -v c="$ref_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/startup.txt"
+  awk -v u="$upd_ms" -v c="$ref_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/startup.txt"; say "  startup: $(tail -1 "$work/startup.txt")"
 done
+fi
 
 # --- the table ---------------------------------------------------------------------------------
 # column of file -> "median (min–max)"
@@ -184,6 +196,7 @@ median() {
 }
 met() { awk -v m="$(median "$1" 3)" -v l="$2" 'BEGIN { print (m <= l) ? "met" : "not met" }'; }
 row() {  # name work file updater-unit reference-unit figure-unit target limit
+  [[ -s "$3" ]] || return 0
   printf '| %s | %s | %s %s | %s %s | %s %s | %s | %s |\n' "$1" "$2" "$(stat "$3" 1 1)" "$4" "$(stat "$3" 2 1)" "$5" \
     "$(stat "$3" 3 "$6")" "$7" "$8" "$(met "$3" "$9")"
 }
@@ -193,7 +206,7 @@ table="$work/table.md"
 {
   echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') at commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)" \
     "on $(nproc) CPUs ($cpu), $mem_mib MiB memory, $(uname -sr); load average $(cut -d' ' -f1-3 /proc/loadavg)" \
-    "at the end. $runs runs each ($startup_runs for start-up); check tick shortened to $tick_ms ms."
+    "at the end. $runs runs each ($((runs * 3)) for start-up); check tick shortened to $tick_ms ms."
   echo
   echo "| benchmark | work | updater: median (min–max) | reference: median (min–max) | figure: median (min–max) | target | result |"
   echo "|---|---|---|---|---|---|---|"
