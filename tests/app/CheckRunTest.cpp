@@ -194,7 +194,7 @@ TEST_F(CheckRunTest, UpToDateRunEndsOneTickAfterTheResult)
     server.Put(ManifestPath(QStringLiteral("0.3")), Manifest(QStringLiteral("0.3"), {QStringLiteral("a.exe")}));
     WindowHarness& h = StartOn(QStringLiteral("0.3"));
     FrmMainUpdater& w = h.Window();
-    w.tmrCheckUpdate->setInterval(300);
+    w.tmrCheckUpdate->setInterval(500);  // room to look at the page between two ticks
     w.cmdNext->click();
     EXPECT_EQ(ShownNow(h), PageShows({QStringLiteral("pbStatusCheck"), QStringLiteral("lDownload"),
                                       QStringLiteral("cmdNext"), QStringLiteral("cmdCancel")}));

@@ -117,13 +117,13 @@ TEST_F(HttpTransferTest, TextAnswerOverTheLimitFailsButStreamingDoesNot)
 // would kill a slow but live download.
 TEST_F(HttpTransferTest, InactivityTimeOutFiresOnSilenceButNotOnATrickle)
 {
-    transfer.SetRequestTimeout(400ms);
+    transfer.SetRequestTimeout(500ms);
     server.Put(QStringLiteral("/silent"), "never sent in time");
     server.Put(QStringLiteral("/headers"), "never sent");
     server.Put(QStringLiteral("/trickle"), "123456");
     server.SetFault(QStringLiteral("/silent"), Fault::Slow(5s));
     server.SetFault(QStringLiteral("/headers"), Fault::Headers(5s));
-    server.SetFault(QStringLiteral("/trickle"), Fault::TrickleEvery(150ms));
+    server.SetFault(QStringLiteral("/trickle"), Fault::TrickleEvery(120ms));
 
     for (const char* path : {"/silent", "/headers"}) {
         const FetchResult silent = transfer.OpenUrl(Url(QString::fromLatin1(path)));
@@ -131,8 +131,8 @@ TEST_F(HttpTransferTest, InactivityTimeOutFiresOnSilenceButNotOnATrickle)
         EXPECT_FALSE(silent.cancelled()) << path;
         EXPECT_FALSE(transfer.StillExecuting()) << path;
     }
-    // Six bytes 150 ms apart take far longer than the 400 ms time-out in all, yet never go
-    // silent for that long.
+    // Six bytes 120 ms apart take longer than the 500 ms time-out in all, yet never go silent
+    // for that long.
     const FetchResult trickle = transfer.OpenUrl(Url(QStringLiteral("/trickle")));
     EXPECT_TRUE(trickle.ok()) << trickle.error.toStdString();
     EXPECT_EQ(trickle.body, QByteArray("123456"));
