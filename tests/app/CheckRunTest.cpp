@@ -140,27 +140,37 @@ TEST_F(CheckRunTest, ResultPageForEachManifest)
     }
 }
 
-// Guards the failure path of step 1: whatever goes wrong with the fetch ends the run silently
-// with Next enabled, and an empty answer is fetched again at most twice.
-TEST_F(CheckRunTest, FetchFailuresEndTheRunAtStep1)
+// Guards the failure path: whatever goes wrong with a fetch ends the run silently with Next
+// enabled and an empty list. In step 1 an empty answer is fetched again at most twice; the
+// second fetch of a newer version is made once, and its failure keeps the version shown.
+TEST_F(CheckRunTest, FetchFailuresEndTheRunSilently)
 {
     const QString path = ManifestPath(QStringLiteral("0.2"));
     server.Put(path, Manifest(QStringLiteral("0.3"), {QStringLiteral("a.exe")}));
 
     struct FaultCase {
         const char* what;
+        int unharmed;  // fetches answered normally before the fault
         Fault fault;
+        Result result;
         int fetches;
     };
-    for (const FaultCase& c : std::vector<FaultCase>{{"404", Fault::WithStatus(404), 1},
-                                                     {"500", Fault::WithStatus(500), 1},
-                                                     {"time-out", Fault::Slow(5s), 1},
-                                                     {"connection dropped", Fault::Drop(), 1},
-                                                     {"empty answers", Fault::Empty(), 3}}) {
+    const std::vector<FaultCase> cases = {
+        {"404", 0, Fault::WithStatus(404), Result::FailedAtStep1, 1},
+        {"500", 0, Fault::WithStatus(500), Result::FailedAtStep1, 1},
+        {"time-out", 0, Fault::Slow(5s), Result::FailedAtStep1, 1},
+        {"connection dropped", 0, Fault::Drop(), Result::FailedAtStep1, 1},
+        {"empty answers", 0, Fault::Empty(), Result::FailedAtStep1, 3},
+        {"second fetch empty", 1, Fault::Empty(), Result::NewVersion, 2},
+        {"second fetch 404", 1, Fault::WithStatus(404), Result::NewVersion, 2},
+        {"second fetch times out", 1, Fault::Slow(5s), Result::NewVersion, 2},
+    };
+    for (const FaultCase& c : cases) {
         StartOn(QStringLiteral("0.2"), 300ms);
-        server.SetFault(path, c.fault);
+        server.SetFaultAfter(path, c.unharmed, c.fault);
         ASSERT_TRUE(harness->RunCheck()) << c.what;
-        ExpectResult(Result::FailedAtStep1, c.what);
+        ExpectResult(c.result, c.what);
+        EXPECT_EQ(Caption(harness->Window().lblNewVersion), c.unharmed ? QStringLiteral("0.3") : QString()) << c.what;
         EXPECT_EQ(server.Requests(), QStringList(c.fetches, path)) << c.what;
         EXPECT_TRUE(harness->ListKeys().isEmpty()) << c.what;
         server.ClearFaults();

@@ -24,6 +24,7 @@ struct TestServer::State {
     struct Planned {
         Fault fault;
         int remaining;
+        int unharmed = 0;  // requests answered normally before the fault starts
     };
     QHash<QString, Planned> faults;
     QString folder;
@@ -58,7 +59,9 @@ struct TestServer::State {
             std::lock_guard lock(mutex);
             requests.append(path);
             body = Body(path);
-            if (auto it = faults.find(path); it != faults.end() && it->remaining != 0) {
+            if (auto it = faults.find(path); it != faults.end() && it->unharmed > 0) {
+                --it->unharmed;
+            } else if (it != faults.end() && it->remaining != 0) {
                 fault = it->fault;
                 if (it->remaining > 0)
                     --it->remaining;
@@ -199,6 +202,12 @@ void TestServer::SetFault(const QString& path, const Fault& fault, int times)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->faults.insert(path, {fault, times});
+}
+
+void TestServer::SetFaultAfter(const QString& path, int unharmed, const Fault& fault, int times)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->faults.insert(path, {fault, times, unharmed});
 }
 
 void TestServer::ClearFaults()

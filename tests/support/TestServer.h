@@ -63,6 +63,8 @@ public:
     void ServeFolder(const QString& folder);
     // A fault for one path; the first `times` requests get it (forever when times < 0).
     void SetFault(const QString& path, const Fault& fault, int times = -1);
+    // The same, but only after the first `unharmed` requests were answered normally.
+    void SetFaultAfter(const QString& path, int unharmed, const Fault& fault, int times = -1);
     void ClearFaults();
 
     // Request paths as the server received them (decoded), in order.
