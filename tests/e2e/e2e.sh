@@ -1,13 +1,14 @@
 # Shared by the end-to-end roads: the real tarnwick-updater (built for the loopback test site)
 # runs from a temporary Tarnwick folder on a private Xvfb display, nginx serves the demo update
 # site on 127.0.0.1, and the window is driven only from outside the process.
-# Usage of a road script: ROAD.sh UPDATER_BINARY PORT
+# Usage of a road script: ROAD.sh UPDATER_BINARY PORT [CLOSE_REQUEST_BINARY]
 # shellcheck shell=bash
 
 set -euo pipefail
 
 E2E_BINARY=${1:?updater binary}
 E2E_PORT=${2:?site port}
+E2E_CLOSE_REQUEST=${3:-}
 E2E_REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # shellcheck source=../../demo/lib/procs.sh
@@ -68,12 +69,13 @@ for tool in Xvfb xdotool import convert xwininfo xdpyinfo "$NGINX"; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/ensure-packages.sh installs it)"
 done
 
-# e2e_start SCENARIO: the scenario's site behind nginx on the port compiled into the binary,
-# and a display. Another test may still hold the fixed port for a moment; wait for it.
+# e2e_start SCENARIO [RATE]: the scenario's site behind nginx on the port compiled into the
+# binary (the program file served at RATE, when given), and a display. Another test may still
+# hold the fixed port for a moment; wait for it.
 e2e_start() {
   stage_site "$1" "$WORK/site"
   wait_until 60 port_is_free "$E2E_PORT" || die "port $E2E_PORT on 127.0.0.1 stays in use"
-  if ! start_nginx "$WORK/site" "$E2E_PORT" "$WORK/nginx" 2> "$WORK/nginx-start.txt"; then
+  if ! start_nginx "$WORK/site" "$E2E_PORT" "$WORK/nginx" "${2:-}" 2> "$WORK/nginx-start.txt"; then
     cat "$WORK/nginx-start.txt" >&2
     # Only a system that does not let nginx run at all is a reason to skip; a configuration
     # or port problem is a failure.
@@ -85,12 +87,27 @@ e2e_start() {
   start_xvfb "$WORK/x" 2> "$WORK/xvfb-start.txt" || skip "Xvfb cannot run here: $(cat "$WORK/xvfb-start.txt")"
 }
 
-# e2e_run_updater: the installed copy (Version=0.3, built-in English) starts.
-e2e_run_updater() {
+# e2e_prepare_app: the installed copy (Version=0.3, built-in English), not started yet.
+e2e_prepare_app() {
   prepare_app_folder "$APP" "$E2E_BINARY" English
   rm -rf "$APP/Lang"
+}
+
+# e2e_start_prepared: starts the copy in $APP as it is now, noting what its folder held.
+e2e_start_prepared() {
   snapshot "$APP" > "$WORK/app-before.txt"
   start_updater "$APP" "$WORK"
+}
+
+e2e_run_updater() {
+  e2e_prepare_app
+  e2e_start_prepared
+}
+
+# request_close ID: the close request a window manager sends when its close button is pressed.
+request_close() {
+  [[ -x "$E2E_CLOSE_REQUEST" ]] || die "no close-request tool was given to this road"
+  "$E2E_CLOSE_REQUEST" "$1" || die "the close request did not reach window $1"
 }
 
 # expect_page ID PAGE NAME: waits for the page, lets painting finish and checks its layout.
