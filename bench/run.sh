@@ -66,14 +66,14 @@ http {
   }
 }
 EOF
-  nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" 2>/dev/null
+  nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" 2>"$work/nginx/start.err"
 }
 port=""
 for _ in $(seq 1 30); do
   candidate=$((20000 + RANDOM % 40000))
   if start_nginx "$candidate"; then port="$candidate"; break; fi
 done
-[[ -n "$port" ]] || { say "no free port for nginx"; exit 1; }
+[[ -n "$port" ]] || { say "nginx did not start:"; cat "$work/nginx/start.err" >&2; exit 1; }
 nginx_pid="$(cat "$work/nginx/nginx.pid")"
 base="http://127.0.0.1:$port/updater"
 say "nginx on 127.0.0.1:$port"
@@ -86,6 +86,7 @@ cmake --build "$build" -j2 >>"$work/cmake.log" 2>&1 || { tail -50 "$work/cmake.l
 driver="$build/bench/tarnwick-bench-driver"
 minimal="$build/bench/tarnwick-bench-minimal"
 mapwatch="$build/bench/tarnwick-bench-mapwatch"
+noflush="$build/bench/libtarnwick-bench-noflush.so"
 
 # --- update sites ------------------------------------------------------------------------------
 manifest() {  # version file-list-with-<br> > check.update
@@ -106,8 +107,16 @@ app_folder() {  # folder version: a fresh application folder with only Preferenc
   rm -rf "$1" && mkdir -p "$1" && printf '[Settings]\r\nVersion=%s\r\n' "$2" >"$1/Preferences.ini"
 }
 value() { sed -n "s/^$1=//p" "$2"; }
-run_driver() {  # mode folder > key=value lines
-  "$driver" "$1" "$base/" "$2" "$tick_ms" 2>"$work/driver.err" || { cat "$work/driver.err" >&2; exit 1; }
+run_driver() {  # mode folder [LD_PRELOAD] > key=value lines
+  env ${3:+LD_PRELOAD="$3"} "$driver" "$1" "$base/" "$2" "$tick_ms" 2>"$work/driver.err" ||
+    { cat "$work/driver.err" >&2; exit 1; }
+}
+# The same download once more with the file flushes switched off, for the comparison rows.
+unflushed_ratio() {  # version reference-ms file
+  app_folder "$dl" "$1"; sync
+  run_driver download "$dl" "$noflush" >"$work/out"
+  awk -v u="$(value download_ms "$work/out")" -v c="$2" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$3"
+  say "  $(basename "$3" .txt): $(tail -1 "$3")"
 }
 
 # Results: one line per run "updater reference figure" in $work/<bench>.txt.
@@ -137,6 +146,7 @@ for i in $(seq 1 "$runs"); do
   upd_ms=$(value download_ms "$work/out")
   cmp -s "$dl/f1999.dat" "$site/updater/2.0/f1999.dat" || { say "downloaded file differs"; exit 1; }
   awk -v u="$upd_ms" -v c="$curl_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/many.txt"; say "  many: $(tail -1 "$work/many.txt")"
+  unflushed_ratio 2.0 "$curl_ms" "$work/many-noflush.txt"
 done
 fi
 
@@ -152,6 +162,7 @@ for i in $(seq 1 "$runs"); do
   awk -v u="$upd_ms" -v c="$curl_ms" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/large.txt"; say "  large: $(tail -1 "$work/large.txt")"
   awk -v w="$(value welcome_kib "$work/out")" -v p="$(value peak_kib "$work/out")" \
     'BEGIN { printf "%.1f %.1f %.1f\n", p / 1024, w / 1024, (p - w) / 1024 }' >>"$work/memory.txt"; say "  memory: $(tail -1 "$work/memory.txt")"
+  unflushed_ratio 1.0 "$curl_ms" "$work/large-noflush.txt"
 done
 app_folder "$dl" 1.0
 fi
@@ -194,7 +205,10 @@ stat() {
 median() {
   sort -g -k"$2","$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
-met() { awk -v m="$(median "$1" 3)" -v l="$2" 'BEGIN { print (m <= l) ? "met" : "not met" }'; }
+met() {
+  [[ "$2" == - ]] && { echo "comparison only"; return; }
+  awk -v m="$(median "$1" 3)" -v l="$2" 'BEGIN { print (m <= l) ? "met" : "not met" }'
+}
 row() {  # name work file updater-unit reference-unit figure-unit target limit
   [[ -s "$3" ]] || return 0
   printf '| %s | %s | %s %s | %s %s | %s %s | %s | %s |\n' "$1" "$2" "$(stat "$3" 1 1)" "$4" "$(stat "$3" 2 1)" "$5" \
@@ -211,7 +225,11 @@ table="$work/table.md"
   echo "| benchmark | work | updater: median (min–max) | reference: median (min–max) | figure: median (min–max) | target | result |"
   echo "|---|---|---|---|---|---|---|"
   row "large file" "one 1 GiB file" "$work/large.txt" ms "ms (curl -o)" 2 "× curl" "≤ 1.10 × curl" 1.10
+  row "large file, flushes off" "as above, fsync/fdatasync made no-ops" "$work/large-noflush.txt" ms "ms (curl, same run)" 2 \
+    "× curl" "none: shows what the flushes cost" -
   row "many files" "2,000 files of 4 KiB" "$work/many.txt" ms "ms (one curl, reused connection)" 2 "× curl" "≤ 1.5 × curl" 1.5
+  row "many files, flushes off" "as above, fsync/fdatasync made no-ops" "$work/many-noflush.txt" ms "ms (curl, same run)" 2 \
+    "× curl" "none: shows what the flushes cost" -
   row "memory" "peak while downloading 1 GiB" "$work/memory.txt" MiB "MiB (welcome page)" 1 "MiB above welcome" "≤ welcome + 32 MiB" 32
   row "start-up" "exec to welcome page mapped (Xvfb)" "$work/startup.txt" ms "ms (minimal Qt window)" 2 "× minimal" "≤ 1.3 × minimal" 1.3
   row "big list" "check of a 10,000-file manifest until Next is enabled" "$work/biglist.txt" ms "ms (curl fetch)" 1 \
