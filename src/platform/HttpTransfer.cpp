@@ -80,11 +80,13 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
     m_reply = reply;
     reply->setReadBufferSize(kReadBufferSize);
 
+    // A failure found while reading ends the wait at once; the reply is stopped below.
+    QEventLoop loop;
     QString failure;
     auto failWith = [&](const QString& why) {
         if (failure.isEmpty())
             failure = why;
-        reply->abort();
+        loop.quit();
     };
 
     // Bytes are taken as they arrive so that nothing but one chunk is ever held, and an error
@@ -111,17 +113,14 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
         }
     });
 
-    QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
         loop.exec();
 
     // The loop also returns when the application is quitting (a nested loop then ends at
-    // once), so the reply may still be running here.
-    if (!reply->isFinished()) {
+    // once), so without a failure of our own an unfinished reply means the fetch was cut off.
+    if (!reply->isFinished() && failure.isEmpty())
         m_abortRequested = true;
-        reply->abort();
-    }
     if (m_abortRequested) {
         result.outcome = FetchResult::Outcome::Cancelled;
         result.error = QStringLiteral("aborted");
@@ -149,6 +148,10 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
         result.body.clear();
 
     reply->disconnect();
+    // A reply that already carries an error (an error page still arriving) is stopped by
+    // deleting it: aborting it would try to record a second error.
+    if (!reply->isFinished() && reply->error() == QNetworkReply::NoError)
+        reply->abort();
     reply->deleteLater();
     m_reply = nullptr;
     QMetaObject::invokeMethod(this, &HttpTransfer::StateChanged, Qt::QueuedConnection);
