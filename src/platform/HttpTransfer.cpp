@@ -29,6 +29,18 @@ bool HasStatus(const QNetworkReply& reply)
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
 }
 
+// A body must be exactly as long as the one length its answer announced. Qt reads up to the
+// first of several announced lengths and reports success, which would cut a file short; a body
+// Qt unpacked carries no length any more and is not counted.
+bool BodyHasAnnouncedLength(const QNetworkReply& reply, qint64 received)
+{
+    if (!reply.hasRawHeader("Content-Length"))
+        return true;
+    bool isNumber = false;
+    const qint64 announced = reply.rawHeader("Content-Length").trimmed().toLongLong(&isNumber);
+    return isNumber && announced == received;
+}
+
 }  // namespace
 
 HttpTransfer::HttpTransfer(QNetworkAccessManager& network, const QString& name, QObject* parent)
@@ -83,6 +95,7 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
     // A failure found while reading ends the wait at once; the reply is stopped below.
     QEventLoop loop;
     QString failure;
+    qint64 received = 0;
     auto failWith = [&](const QString& why) {
         if (failure.isEmpty())
             failure = why;
@@ -103,6 +116,7 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
         // the only one (the usual case, as each arrival is taken at once); readAll() would
         // allocate a new array and copy every byte of the body once more.
         const QByteArray chunk = reply->read(reply->bytesAvailable());
+        received += chunk.size();
         if (sink) {
             if (sink->write(chunk) != chunk.size())
                 failWith(QStringLiteral("write failed: %1").arg(sink->errorString()));
@@ -135,12 +149,17 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
         if (reply->bytesAvailable() > 0) {
             // Data that arrived together with the end of the transfer.
             const QByteArray rest = reply->read(reply->bytesAvailable());
+            received += rest.size();
             if (sink ? sink->write(rest) != rest.size()
                      : result.body.size() + rest.size() > m_textLimit)
                 result.error = QStringLiteral("final chunk refused");
             else if (!sink)
                 result.body += rest;
         }
+        if (result.error.isEmpty() && !BodyHasAnnouncedLength(*reply, received))
+            result.error = QStringLiteral("body of %1 bytes does not match Content-Length %2")
+                               .arg(received)
+                               .arg(QString::fromLatin1(reply->rawHeader("Content-Length")));
         if (result.error.isEmpty())
             result.outcome = FetchResult::Outcome::Ok;
     }

@@ -63,6 +63,8 @@ std::vector<TransportFault> TransportFaults()
         // one would pass for both.
         {"redirect to a local file", on(Fault::RedirectTo(QUrl::fromLocalFile(LocalManifestFile()).toString())),
          false, false},
+        // Two lengths, the first cut short: a file cut to one byte must not count as arrived.
+        {"announces two lengths", on(Fault::ConflictingLengths()), false, false},
         // The error answers carry the real body, so reading them as content would show.
         {"404 with the real body", on(Fault::StatusKeepingBody(404)), false, false},
         {"500 with the real body", on(Fault::StatusKeepingBody(500)), false, false},

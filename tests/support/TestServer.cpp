@@ -101,6 +101,13 @@ struct TestServer::State {
             response.set_content(content, "application/octet-stream");
             return;
         }
+        if (fault.kind == Kind::TwoLengths) {
+            response.status = 200;
+            response.set_header("Content-Length", "1");
+            response.set_header("Content-Length", std::to_string(content.size()));
+            response.body = content;
+            return;
+        }
         if (fault.kind == Kind::TrickleSpread) {
             const Fault f = fault;
             const size_t piece = std::max<size_t>(1, (content.size() + f.pieces - 1) / std::max(1, f.pieces));

@@ -24,6 +24,7 @@ struct Fault {
         StatusWithBody,  // answer with `status` but the path's own body (an error that looks valid)
         NoContent,       // 204 with no body
         TrickleSpread,   // the body in `pieces` equal parts, one every `delay`
+        TwoLengths,      // the whole body, announced first with a length of 1, then its own
     };
     Kind kind = Kind::None;
     int status = 200;
@@ -40,6 +41,7 @@ struct Fault {
     static Fault RedirectTo(const QString& location, int status = 302) { return {Kind::Redirect, status, location, {}}; }
     static Fault StatusKeepingBody(int status) { return {Kind::StatusWithBody, status, {}, {}}; }
     static Fault NoContentAnswer() { return {Kind::NoContent, 204, {}, {}}; }
+    static Fault ConflictingLengths() { return {Kind::TwoLengths, 200, {}, {}}; }
     static Fault TrickleInPieces(int pieces, std::chrono::milliseconds every)
     {
         return {Kind::TrickleSpread, 200, {}, every, pieces};
