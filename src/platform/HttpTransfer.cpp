@@ -29,15 +29,17 @@ bool HasStatus(const QNetworkReply& reply)
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
 }
 
-// A body must be exactly as long as the one length its answer announced. Qt reads up to the
-// first of several announced lengths and reports success, which would cut a file short; a body
-// Qt unpacked carries no length any more and is not counted.
+// A body must be exactly as long as its answer announced. Qt reads up to the first of several
+// lengths in one answer and reports success, which would cut a file short. Qt also keeps the
+// length of a redirect answer it followed in front of the final one ("0, 56"), so the final
+// answer's length is the last one given. A body Qt unpacked carries no length and is not counted.
 bool BodyHasAnnouncedLength(const QNetworkReply& reply, qint64 received)
 {
     if (!reply.hasRawHeader("Content-Length"))
         return true;
+    const QByteArray lengths = reply.rawHeader("Content-Length");
     bool isNumber = false;
-    const qint64 announced = reply.rawHeader("Content-Length").trimmed().toLongLong(&isNumber);
+    const qint64 announced = lengths.mid(lengths.lastIndexOf(',') + 1).trimmed().toLongLong(&isNumber);
     return isNumber && announced == received;
 }
 

@@ -2,6 +2,9 @@
 // manifest in the check run, and a file of the update.
 #include "faults/FaultScene.h"
 
+#include "platform/HttpTransfer.h"
+
+#include <QNetworkAccessManager>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QUrl>
@@ -145,6 +148,27 @@ TEST(TransportFaults, FailedFileDownloadKeepsTheOldFileAndShowsOneMessage)
         } else {
             scene.ExpectExeFailedReadmeDone();
         }
+    }
+}
+
+// Guards against refusing a good answer reached through redirects: Qt now and then keeps the
+// length of a redirect answer in front of the final one ("0, 56"), so one fetch may pass by
+// luck; fifty in a row do not.
+TEST(TransportFaults, RedirectedAnswersAreTakenWhateverLengthTheRedirectsCarried)
+{
+    TestServer server;
+    const QByteArray manifest = Manifest(QStringLiteral("0.4"), {QStringLiteral("readme.txt")});
+    server.Put(kManifestPath, manifest);
+    QNetworkAccessManager network;
+    HttpTransfer transfer(network, QStringLiteral("inetCheckUpdate"));
+    transfer.SetRequestTimeout(kFaultTimeout);
+    for (int i = 0; i < 50; ++i) {
+        SCOPED_TRACE(i);
+        server.SetFault(kManifestPath, Fault::RedirectTo(server.BaseUrl() + QStringLiteral("/hop1"), 301), 1);
+        server.SetFault(QStringLiteral("/hop1"), Fault::RedirectTo(server.BaseUrl() + kManifestPath, 302));
+        const FetchResult result = transfer.OpenUrl(server.BaseUrl() + kManifestPath);
+        ASSERT_TRUE(result.ok()) << result.error.toStdString();
+        EXPECT_EQ(result.body, manifest);
     }
 }
 
