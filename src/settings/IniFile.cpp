@@ -57,7 +57,6 @@ QString CutToMaxChars(const QString& text)
 std::optional<QByteArrayView> FindValue(QByteArrayView content, const QString& section,
                                         const QString& key)
 {
-    bool seenSection = false;
     bool inSection = false;
     qsizetype pos = 0;
     while (pos < content.size()) {
@@ -74,8 +73,7 @@ std::optional<QByteArrayView> FindValue(QByteArrayView content, const QString& s
             const qsizetype close = line.lastIndexOf(']');
             const QByteArrayView name =
                 TrimBlanks(close > 0 ? line.sliced(1, close - 1) : line.sliced(1));
-            inSection = !seenSection && SameName(name, section);
-            seenSection = seenSection || inSection;
+            inSection = SameName(name, section);
             continue;
         }
         if (!inSection)
