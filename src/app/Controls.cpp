@@ -62,11 +62,11 @@ void DownloadItem::setData(int column, int role, const QVariant& value)
 
 QTreeWidgetItem* DownloadList::AddItem(const QString& key, const QString& text)
 {
-    if (m_byKey.contains(key))
+    if (m_keys.contains(key))
         return nullptr;
     auto* item = new DownloadItem(text, key);
     addTopLevelItem(item);
-    m_byKey.insert(key, item);
+    m_keys.insert(key);
     return item;
 }
 

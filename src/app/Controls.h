@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QProgressBar>
+#include <QSet>
 #include <QTreeWidget>
 
 namespace tarnwick {
@@ -56,7 +57,6 @@ public:
     QTreeWidgetItem* AddItem(const QString& key, const QString& text);
     int ItemCount() const { return topLevelItemCount(); }
     QTreeWidgetItem* Item(int index) const { return topLevelItem(index); }
-    QTreeWidgetItem* FindKey(const QString& key) const { return m_byKey.value(key); }
 
     static QString Key(const QTreeWidgetItem* item);
     static QString Status(const QTreeWidgetItem* item);
@@ -68,7 +68,7 @@ public:
     int CountWithStatus(QStringView status) const;
 
 private:
-    QHash<QString, QTreeWidgetItem*> m_byKey;
+    QSet<QString> m_keys;  // keys are unique; the list refuses a second entry with one
 };
 
 // Caption of a label or a button; false for a control that has none.

@@ -18,7 +18,6 @@ public:
     // Takes the lock without waiting. The name is a file in the given folder on Unix and a
     // named mutex on Windows.
     State TryTake(const QString& folder, const QString& name);
-    State state() const { return m_state; }
 
     // The folder for per-user runtime files, where the lock lives.
     static QString DefaultFolder();
