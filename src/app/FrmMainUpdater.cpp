@@ -23,7 +23,8 @@ namespace {
 
 QFont WindowFont()
 {
-    const QString family = QFontDatabase::families().contains(QStringLiteral("Verdana"))
+    // Asked on every start before the window shows: a lookup, not a list of every family.
+    const QString family = QFontDatabase::hasFamily(QStringLiteral("Verdana"))
                                ? QStringLiteral("Verdana")
                                : QStringLiteral("DejaVu Sans");
     QFont font(family);
