@@ -1,8 +1,6 @@
 #include "app/FrmMainUpdater.h"
 
 #include "app/Artwork.h"
-#include "download/DownloadQueue.h"
-#include "update/CheckRun.h"
 #include "platform/Browser.h"
 #include "platform/HttpTransfer.h"
 #include "platform/MessageBox.h"
@@ -189,7 +187,7 @@ void FrmMainUpdater::CreateControls()
 
     connect(cmdNext, &QPushButton::clicked, this, &FrmMainUpdater::cmdNext_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &FrmMainUpdater::cmdCancel_Click);
-    connect(tmrCheckUpdate, &QTimer::timeout, this, [this] { tmrCheckUpdate_Timer(*this); });
+    connect(tmrCheckUpdate, &QTimer::timeout, this, [this] { tmrCheckUpdate_Timer(); });
     connect(iDownload, &HttpTransfer::StateChanged, this, &FrmMainUpdater::iDownload_StateChanged);
 }
 
@@ -197,7 +195,7 @@ void FrmMainUpdater::iDownload_StateChanged()
 {
     // Whatever the transfer reports, an idle transfer means the queue may take the next file.
     if (!iDownload->StillExecuting())
-        DownloadNext(*this);
+        DownloadNext();
 }
 
 void FrmMainUpdater::paintEvent(QPaintEvent* event)

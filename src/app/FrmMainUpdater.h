@@ -22,6 +22,7 @@ class HttpTransfer;
 class SingleInstanceLock;
 
 enum class StartUpResult { ShowWindow, EndProgram };
+enum class NewerUpdaterResult { GoOn, NoticeGiven };
 
 class FrmMainUpdater : public QWidget {
     Q_OBJECT
@@ -33,10 +34,33 @@ public:
     // Runs once before the window is first shown. EndProgram: another updater runs or a newer
     // updater was announced; the window must not be shown.
     StartUpResult RunStartUp();
+    // Under built-in English nothing changes. Otherwise every label and button, in the window's
+    // order, takes the value stored under its name in section "frmMainUpdater" of the language
+    // file, whatever it is (a missing key empties the caption). The window caption stays.
+    void ApplyLanguage();
+    // When the update site publishes a newer updater: tell the user, open the product web site
+    // and report that the program must end.
+    NewerUpdaterResult CheckForNewerUpdater(const QString& language);
 
     // The page flow.
     void cmdNext_Click();
     void cmdCancel_Click();
+
+    // The check run: two steps driven by tmrCheckUpdate, counted by the value of pbStatusCheck.
+    // Every end and every failure goes through EndCheckRun, silently.
+    void tmrCheckUpdate_Timer();
+    void EndCheckRun();
+
+    // The download queue is lDownload itself: each run takes the first "Valid" entry until none
+    // is left, then the completion step runs.
+    void DownloadNext();
+    // True when the whole body was fetched and saved. A busy transfer gives false at once, with
+    // no message and no change. Every other failure shows the one download error message,
+    // turns the window into its closing state and gives false; the old file stays as it was.
+    bool DownloadFile(HttpTransfer& transfer, const QString& url, const QString& folder);
+    // The share of "Done" files on pbDownloading and, when every file is "Done", the
+    // completion page. Running it again gives the same page.
+    void FinishDownloads();
     // A page that can only be closed: the headline and the hint shown, Next hidden and Cancel
     // carrying the closing caption (up to date, and all files downloaded).
     void ShowClosingPage(const QString& headline, const QString& closingCaption, const QString& hint);
@@ -88,6 +112,7 @@ private:
     bool IsAlreadyRunning();
     void FillTextCarriers(const QString& language);
     void iDownload_StateChanged();
+    bool ShowDownloadFailure();
 
     UpdaterSetup m_setup;
     QNetworkAccessManager m_network;

@@ -2,8 +2,6 @@
 // welcome page, "2" from the start of the check onwards; no page leads back.
 #include "app/FrmMainUpdater.h"
 
-#include "download/CompletionPage.h"
-#include "download/DownloadQueue.h"
 #include "platform/HttpTransfer.h"
 
 namespace tarnwick {
@@ -30,9 +28,9 @@ void FrmMainUpdater::cmdNext_Click()
         lblNextToDownload->hide();
         lblDownloading->show();
         pbDownloading->show();
-        DownloadNext(*this);
+        DownloadNext();
         if (!m_closing)
-            FinishDownloads(*this);
+            FinishDownloads();
         m_downloadRunActive = false;
     }
 }

@@ -4,9 +4,7 @@
 
 #include "platform/SingleInstance.h"
 #include "settings/Language.h"
-#include "settings/MultiLanguage.h"
 #include "settings/Texts.h"
-#include "update/NewerUpdater.h"
 
 namespace tarnwick {
 
@@ -28,11 +26,11 @@ StartUpResult FrmMainUpdater::RunStartUp()
     const QString installedVersion = ReadInstalledVersion(AppFolder());
 
     // Translation replaces every caption, so whatever start-up writes into captions comes after.
-    ApplyLanguage(*this);
+    ApplyLanguage();
     SetCaption(lblWelcome3, Caption(lblWelcome3) + u' ' + installedVersion + u'.');
     SetCaption(lblOldVersion, installedVersion);
 
-    if (CheckForNewerUpdater(*this, language) == NewerUpdaterResult::NoticeGiven)
+    if (CheckForNewerUpdater(language) == NewerUpdaterResult::NoticeGiven)
         return StartUpResult::EndProgram;
 
     SetTag(QStringLiteral("1"));

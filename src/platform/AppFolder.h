@@ -9,4 +9,9 @@ namespace tarnwick {
 // The folder of the running executable, without a trailing separator except at the root.
 QString ApplicationFolder();
 
+// The application folder followed by "\" and a relative part; on this platform every "\"
+// of the joint and of the relative part becomes "/". A folder that already ends in a
+// separator (the root) gives a doubled one, which the file system resolves.
+QString AppPath(const QString& appFolder, const QString& relativePart);
+
 }  // namespace tarnwick

@@ -1,6 +1,6 @@
 #include "settings/IniFile.h"
 
-#include "update/FetchedText.h"
+#include "settings/FetchedText.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,18 +1,9 @@
 #include "settings/Language.h"
 
+#include "platform/AppFolder.h"
 #include "settings/IniFile.h"
 
 namespace tarnwick {
-
-QString AppPath(const QString& appFolder, const QString& relativePart)
-{
-    QString relative = u'\\' + relativePart;
-#ifndef Q_OS_WIN
-    // Only the part we add is converted; the folder's own name is taken as the platform gave it.
-    relative.replace(u'\\', u'/');
-#endif
-    return appFolder + relative;
-}
 
 QString PreferencesPath(const QString& appFolder)
 {

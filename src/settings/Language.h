@@ -1,4 +1,4 @@
-// Paths under the application folder, the two preferences keys and the language rule:
+// The paths of the settings files, the two preferences keys and the language rule:
 // "English" or the empty text means the built-in English texts, any other name means the
 // language file Lang\<name>.ini, with no fall-back to English for a missing key.
 #pragma once
@@ -6,11 +6,6 @@
 #include <QString>
 
 namespace tarnwick {
-
-// The application folder followed by "\" and a relative part; on this platform every "\"
-// of the joint and of the relative part becomes "/". A folder that already ends in a
-// separator (the root) gives a doubled one, which the file system resolves.
-QString AppPath(const QString& appFolder, const QString& relativePart);
 
 QString PreferencesPath(const QString& appFolder);
 QString LanguageFilePath(const QString& appFolder, const QString& language);

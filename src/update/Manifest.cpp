@@ -74,4 +74,10 @@ VersionOrder CompareVersionText(const QString& a, const QString& b)
     return order == 0 ? VersionOrder::Equal : VersionOrder::Greater;
 }
 
+bool AnnouncesNewerUpdater(const QString& document)
+{
+    const std::optional<QString> published = ManifestUpdaterVersion(document);
+    return published && CompareVersionText(QString::fromLatin1(kUpdaterVersion), *published) == VersionOrder::Less;
+}
+
 }  // namespace tarnwick

@@ -25,8 +25,14 @@ std::optional<QString> ManifestUpdaterVersion(const QString& document);
 
 enum class VersionOrder { Less, Equal, Greater };
 
+// The updater's own version, compared as text with the published one.
+inline constexpr char kUpdaterVersion[] = "0.2";
+
 // Character by character by numeric value, a proper prefix being the smaller:
 // "0.10" < "0.9", "0.2" < "0.2.1".
 VersionOrder CompareVersionText(const QString& a, const QString& b);
+
+// True when the manifest's "newupdater" compares greater than this updater's own version.
+bool AnnouncesNewerUpdater(const QString& document);
 
 }  // namespace tarnwick

@@ -1,7 +1,7 @@
 #include "update/ManifestFetch.h"
 
 #include "platform/HttpTransfer.h"
-#include "update/FetchedText.h"
+#include "settings/FetchedText.h"
 
 namespace tarnwick {
 

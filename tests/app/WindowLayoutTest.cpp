@@ -1,6 +1,5 @@
 // The window as it opens: what shows, where the controls sit, the refusals the pages rely on,
 // and the text carriers that no page may ever show.
-#include "download/CompletionPage.h"
 #include "support/PageView.h"
 #include "support/SiteContent.h"
 
@@ -135,7 +134,7 @@ TEST(WindowLayout, TextCarriersNeverShow)
     newer.harness->RunDownloads();
     expectHidden(*newer.harness, "download failed");
     DownloadList::SetStatus(newer.harness->Window().lDownload->Item(0), QStringLiteral("Done"));
-    FinishDownloads(newer.harness->Window());
+    newer.harness->Window().FinishDownloads();
     ASSERT_EQ(Caption(newer.harness->Window().lblVersionExplain), QStringLiteral("Downloading complete!"));
     expectHidden(*newer.harness, "completion");
 }

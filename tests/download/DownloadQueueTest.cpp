@@ -1,7 +1,5 @@
 // The download queue and the completion page through the real window and the local site: what
 // lands on disk, which entries are taken, and the page the run ends on.
-#include "download/CompletionPage.h"
-#include "download/DownloadFile.h"
 #include "download/DownloadRoadFixture.h"
 #include "platform/HttpTransfer.h"
 
@@ -200,7 +198,7 @@ TEST(DownloadQueue, CompletionStepIsRepeatable)
     EXPECT_EQ(once, (PageState{kCompletionShows, "Downloading complete!", "Click Complete to close.", "Complete", 2, 2}));
 
     QCoreApplication::processEvents();  // the queued state change of the last transfer
-    FinishDownloads(road.Window());
+    road.Window().FinishDownloads();
     EXPECT_EQ(PageState::Of(*road.harness), once);
     EXPECT_EQ(road.server.Requests().size(), 2);
 }
@@ -236,7 +234,7 @@ TEST(DownloadQueue, BusyTransferIsRefusedWithoutTrace)
     std::optional<bool> result;
     QTimer::singleShot(50ms, [&] {
         if (busy.StillExecuting())
-            result = DownloadFile(busy, url, road.folder.Path(), road.Window());
+            result = road.Window().DownloadFile(busy, url, road.folder.Path());
     });
     EXPECT_TRUE(busy.OpenUrl(road.server.BaseUrl() + QStringLiteral("/slow")).ok());
     ASSERT_TRUE(result.has_value()) << "the transfer was not busy when asked";

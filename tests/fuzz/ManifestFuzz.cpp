@@ -1,6 +1,6 @@
 // Fuzz target: any bytes a site may send, through the one decoding step and every manifest
 // reader, with the properties the check run relies on checked on each input.
-#include "update/FetchedText.h"
+#include "settings/FetchedText.h"
 #include "update/Manifest.h"
 
 #include <cstdint>

@@ -29,8 +29,8 @@ build_target() {
   fi
 }
 
-build_target ManifestFuzz "$root/src/update/Manifest.cpp" "$root/src/update/FetchedText.cpp"
-build_target IniFuzz "$root/src/settings/IniFile.cpp" "$root/src/update/FetchedText.cpp"
+build_target ManifestFuzz "$root/src/update/Manifest.cpp" "$root/src/settings/FetchedText.cpp"
+build_target IniFuzz "$root/src/settings/IniFile.cpp" "$root/src/settings/FetchedText.cpp"
 
 run_target() {
   local name="$1" seeds="$2"

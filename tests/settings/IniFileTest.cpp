@@ -1,4 +1,5 @@
 // ReadIniValue and the paths under the application folder, against real files on disk.
+#include "platform/AppFolder.h"
 #include "settings/IniFile.h"
 #include "settings/Language.h"
 #include "support/AppFolderFixture.h"

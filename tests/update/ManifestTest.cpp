@@ -1,5 +1,5 @@
 // The manifest reader, the version order and the site addresses, as plain functions.
-#include "update/FetchedText.h"
+#include "settings/FetchedText.h"
 #include "update/Manifest.h"
 #include "update/SiteAddress.h"
 #include "support/QtPrinters.h"

@@ -1,27 +1,26 @@
-#include "download/DownloadQueue.h"
-
+// The download queue: the list lDownload itself. Each run walks it from the first item and
+// takes the first "Valid" one, until none is left; then the completion step runs.
 #include "app/FrmMainUpdater.h"
-#include "download/CompletionPage.h"
-#include "download/DownloadFile.h"
+
 #include "settings/Texts.h"
 
 namespace tarnwick {
 
-void DownloadNext(FrmMainUpdater& window)
+void FrmMainUpdater::DownloadNext()
 {
     // Runs may nest (a state-change notification delivered inside a fetch or a message box
     // starts one); marking an item "Busy..." before its fetch keeps every run from taking it
     // twice, and DownloadFile refuses to start while the transfer is busy.
     const QString valid = QString::fromLatin1(status::kValid);
-    while (!window.IsClosing()) {
-        QTreeWidgetItem* item = window.lDownload->FirstWithStatus(valid);
+    while (!IsClosing()) {
+        QTreeWidgetItem* item = lDownload->FirstWithStatus(valid);
         if (!item) {
-            FinishDownloads(window);
+            FinishDownloads();
             return;
         }
         DownloadList::SetStatus(item, QString::fromLatin1(status::kBusy));
-        const bool saved = DownloadFile(*window.iDownload, DownloadList::Key(item), window.AppFolder(), window);
-        if (window.IsClosing())
+        const bool saved = DownloadFile(*iDownload, DownloadList::Key(item), AppFolder());
+        if (IsClosing())
             return;
         DownloadList::SetStatus(item, QString::fromLatin1(saved ? status::kDone : status::kFailed));
     }

@@ -1,6 +1,7 @@
-#include "update/CheckRun.h"
-
+// The update check run: two steps driven by tmrCheckUpdate, counted by the value of
+// pbStatusCheck. Every end and every failure goes through EndCheckRun, silently.
 #include "app/FrmMainUpdater.h"
+
 #include "platform/HttpTransfer.h"
 #include "settings/Language.h"
 #include "settings/Texts.h"
@@ -51,8 +52,7 @@ void ShowNewVersion(FrmMainUpdater& window, const QString& installed)
     if (!names)
         return;
     for (const QString& name : *names) {
-        QTreeWidgetItem* item =
-            window.lDownload->AddItem(FileUrl(window.Setup().updateSite, installed, name), name);
+        QTreeWidgetItem* item = window.lDownload->AddItem(FileUrl(window.Setup().updateSite, installed, name), name);
         if (!item)
             return;  // a duplicate key ends the list; the entries so far stay
         DownloadList::SetStatus(item, QString::fromLatin1(status::kValid));
@@ -69,38 +69,38 @@ void ShowUpToDate(FrmMainUpdater& window)
 
 }  // namespace
 
-void EndCheckRun(FrmMainUpdater& window)
+void FrmMainUpdater::EndCheckRun()
 {
-    window.tmrCheckUpdate->stop();
-    window.cmdNext->setEnabled(true);
+    tmrCheckUpdate->stop();
+    cmdNext->setEnabled(true);
 }
 
-void tmrCheckUpdate_Timer(FrmMainUpdater& window)
+void FrmMainUpdater::tmrCheckUpdate_Timer()
 {
     // Ticks keep arriving while a step waits for its fetch; each must not start a step of its
     // own, or the counter would run ahead of the steps.
-    if (window.inetCheckUpdate->StillExecuting() || window.IsClosing())
+    if (inetCheckUpdate->StillExecuting() || IsClosing())
         return;
 
-    ProgressBar& counter = *window.pbStatusCheck;
+    ProgressBar& counter = *pbStatusCheck;
     if (!counter.SetValue(counter.value() + 1)) {
-        EndCheckRun(window);  // the up-to-date result ends here, one tick after step 2
+        EndCheckRun();  // the up-to-date result ends here, one tick after step 2
         return;
     }
-    if (counter.value() == 1 && !CheckStep1(window)) {
-        if (!window.IsClosing())
-            EndCheckRun(window);
+    if (counter.value() == 1 && !CheckStep1(*this)) {
+        if (!IsClosing())
+            EndCheckRun();
         return;
     }
     if (counter.value() == 2) {
-        const QString installed = Caption(window.lblOldVersion);
-        const QString published = Caption(window.lblNewVersion);
+        const QString installed = Caption(lblOldVersion);
+        const QString published = Caption(lblNewVersion);
         if (CompareVersionText(installed, published) == VersionOrder::Less) {
-            ShowNewVersion(window, installed);
-            if (!window.IsClosing())
-                EndCheckRun(window);
+            ShowNewVersion(*this, installed);
+            if (!IsClosing())
+                EndCheckRun();
         } else {
-            ShowUpToDate(window);
+            ShowUpToDate(*this);
         }
     }
 }

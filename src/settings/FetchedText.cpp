@@ -1,4 +1,4 @@
-#include "update/FetchedText.h"
+#include "settings/FetchedText.h"
 
 #include <QStringDecoder>
 
