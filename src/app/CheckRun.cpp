@@ -73,6 +73,8 @@ void FrmMainUpdater::EndCheckRun()
 {
     tmrCheckUpdate->stop();
     cmdNext->setEnabled(true);
+    // Disabling Next for the check moved the focus to Cancel; Enter must press Next again.
+    cmdNext->setFocus();
 }
 
 void FrmMainUpdater::tmrCheckUpdate_Timer()

@@ -1,7 +1,11 @@
 #include "app/Controls.h"
 
 #include <QAbstractButton>
+#include "settings/Texts.h"
+
 #include <QHeaderView>
+
+#include <algorithm>
 
 namespace tarnwick {
 namespace {
@@ -101,6 +105,26 @@ QTreeWidgetItem* DownloadList::FirstWithStatus(QStringView status) const
         QTreeWidgetItem* item = topLevelItem(i);
         if (HasStatus(item, status))
             return item;
+    }
+    return nullptr;
+}
+
+QTreeWidgetItem* DownloadList::FirstValid()
+{
+    const int count = topLevelItemCount();
+    const QString valid = QString::fromLatin1(status::kValid);
+    const QString busy = QString::fromLatin1(status::kBusy);
+    const QString done = QString::fromLatin1(status::kDone);
+    const QString failed = QString::fromLatin1(status::kFailed);
+    auto isTaken = [&](const QTreeWidgetItem* item) {
+        return HasStatus(item, busy) || HasStatus(item, done) || HasStatus(item, failed);
+    };
+    m_taken = std::min(m_taken, count);
+    while (m_taken < count && isTaken(topLevelItem(m_taken)))
+        ++m_taken;
+    for (int i = m_taken; i < count; ++i) {
+        if (HasStatus(topLevelItem(i), valid))
+            return topLevelItem(i);
     }
     return nullptr;
 }

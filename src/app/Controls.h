@@ -66,9 +66,14 @@ public:
     // The first item, walking from the top, whose status is exactly this word.
     QTreeWidgetItem* FirstWithStatus(QStringView status) const;
     int CountWithStatus(QStringView status) const;
+    // The first item, walking from the top, that is still "Valid". An item that has left
+    // "Valid" for "Busy...", "Done" or "Failed" never returns to it, so the walk starts after
+    // the items already known to be taken: the end of a long list costs what its start did.
+    QTreeWidgetItem* FirstValid();
 
 private:
     QSet<QString> m_keys;  // keys are unique; the list refuses a second entry with one
+    int m_taken = 0;       // the items above this index have all been taken by the queue
 };
 
 // Caption of a label or a button; false for a control that has none.

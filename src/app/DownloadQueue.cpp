@@ -11,9 +11,8 @@ void FrmMainUpdater::DownloadNext()
     // Runs may nest (a state-change notification delivered inside a fetch or a message box
     // starts one); marking an item "Busy..." before its fetch keeps every run from taking it
     // twice, and DownloadFile refuses to start while the transfer is busy.
-    const QString valid = QString::fromLatin1(status::kValid);
     while (!IsClosing()) {
-        QTreeWidgetItem* item = lDownload->FirstWithStatus(valid);
+        QTreeWidgetItem* item = lDownload->FirstValid();
         if (!item) {
             FinishDownloads();
             return;

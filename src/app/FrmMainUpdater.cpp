@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 
 namespace tarnwick {
 namespace {
@@ -120,12 +121,14 @@ void FrmMainUpdater::CreateControls()
 
     cmdCancel = new QPushButton(QString::fromLatin1(english::kCancel), this);
     cmdCancel->setGeometry(TwipRect(5760, 5160, 1335, 375));
-    cmdCancel->setAutoDefault(false);
+    // Enter presses whichever of the two buttons has the focus, whatever its caption.
+    cmdCancel->setAutoDefault(true);
     Hook(cmdCancel, "cmdCancel");
 
     cmdNext = new QPushButton(QString::fromLatin1(english::kNext), this);
     cmdNext->setGeometry(TwipRect(4320, 5160, 1335, 375));
     cmdNext->setDefault(true);
+    cmdNext->setAutoDefault(true);
     Hook(cmdNext, "cmdNext");
 
     inetCheckUpdate = new HttpTransfer(m_network, QString(), this);
@@ -185,6 +188,8 @@ void FrmMainUpdater::CreateControls()
     QWidget::setTabOrder(cmdCancel, lDownload);
     cmdNext->setFocus();
 
+    // Escape leaves the wizard from every page, as Cancel (or its closing caption) does.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, cmdCancel, &QPushButton::click);
     connect(cmdNext, &QPushButton::clicked, this, &FrmMainUpdater::cmdNext_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &FrmMainUpdater::cmdCancel_Click);
     connect(tmrCheckUpdate, &QTimer::timeout, this, [this] { tmrCheckUpdate_Timer(); });

@@ -2,9 +2,12 @@
 // skipped and the next one runs; none of them shows a message.
 #include "app/FrmMainUpdater.h"
 
+#include "platform/HttpTransfer.h"
 #include "platform/SingleInstance.h"
 #include "settings/Language.h"
 #include "settings/Texts.h"
+
+#include <algorithm>
 
 namespace tarnwick {
 
@@ -30,7 +33,10 @@ StartUpResult FrmMainUpdater::RunStartUp()
     SetCaption(lblWelcome3, Caption(lblWelcome3) + u' ' + installedVersion + u'.');
     SetCaption(lblOldVersion, installedVersion);
 
-    if (CheckForNewerUpdater(language) == NewerUpdaterResult::NoticeGiven)
+    inetCheckUpdate->SetRequestTimeout(std::min(m_setup.startUpTimeout, m_setup.requestTimeout));
+    const NewerUpdaterResult notice = CheckForNewerUpdater(language);
+    inetCheckUpdate->SetRequestTimeout(m_setup.requestTimeout);
+    if (notice == NewerUpdaterResult::NoticeGiven)
         return StartUpResult::EndProgram;
 
     SetTag(QStringLiteral("1"));

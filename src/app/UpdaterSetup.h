@@ -22,6 +22,9 @@ struct UpdaterSetup {
     Browser* browser = nullptr;
     std::function<void()> endProgram;  // leaves the event loop; the window is already closed
     std::chrono::milliseconds requestTimeout{60'000};
+    // The fetch at start-up happens before the window shows: a site that never answers must
+    // not keep the user waiting a full request time-out with nothing on screen.
+    std::chrono::milliseconds startUpTimeout{10'000};
 };
 
 }  // namespace tarnwick

@@ -26,15 +26,22 @@ SaveOutcome SaveDownload(HttpTransfer& transfer, const QString& url, const QStri
     if (IsReadOnlyFile(path))
         return SaveOutcome::Failed;
 
-    // A broken transfer or a full disk leaves the old file whole.
+    // Unbuffered, so that every write reaches the file system and its failure is seen where
+    // it happens: a buffered tail written only at commit may fail on a full disk without the
+    // save noticing, and a small file would then replace the old one empty or cut.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return SaveOutcome::Failed;
 
     const FetchResult result = transfer.OpenUrlInto(url, file);
     if (!result.ok()) {
         file.cancelWriting();
         return result.cancelled() ? SaveOutcome::Cancelled : SaveOutcome::Failed;
+    }
+    // What the file system holds must be the whole body before it takes the old file's place.
+    if (!file.flush() || file.size() != result.received) {
+        file.cancelWriting();
+        return SaveOutcome::Failed;
     }
     return file.commit() ? SaveOutcome::Saved : SaveOutcome::Failed;
 }

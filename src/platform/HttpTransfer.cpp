@@ -7,6 +7,8 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace tarnwick {
 namespace {
 
@@ -14,14 +16,32 @@ constexpr int kMaxRedirects = 10;
 // Bounds what Qt buffers for us between two readyRead deliveries.
 constexpr qint64 kReadBufferSize = 1024 * 1024;
 
-bool IsSuccessStatus(const QNetworkReply& reply)
+// The updater's addresses are paths on the site: a "#" or "?" in them belongs to a version or
+// file name and must not start a fragment or a query, which would fetch another resource.
+// Everything else, "%" escapes included, is sent as written.
+QUrl RequestUrl(const QString& address)
 {
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid())
-        return reply.url().scheme().compare(QStringLiteral("http"), Qt::CaseInsensitive) != 0 &&
-               reply.url().scheme().compare(QStringLiteral("https"), Qt::CaseInsensitive) != 0;
-    const int code = status.toInt();
-    return code >= 200 && code < 300;
+    QString path = address;
+    path.replace(u'#', "%23"_L1).replace(u'?', "%3F"_L1);
+    return QUrl(path, QUrl::TolerantMode);
+}
+
+QNetworkRequest MakeRequest(const QString& address, std::chrono::milliseconds timeout)
+{
+    QNetworkRequest request(RequestUrl(address));
+    request.setTransferTimeout(static_cast<int>(timeout.count()));
+    request.setMaximumRedirectsAllowed(kMaxRedirects);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setHeader(QNetworkRequest::UserAgentHeader, u"TarnwickUpdater/0.2"_s);
+    // The bytes as the site stores them: asking for a compressed transfer lets the HTTP layer
+    // unpack a body that a misconfigured server labels as encoded (a .tar.gz sent as gzip).
+    request.setRawHeader("Accept-Encoding", "identity");
+    return request;
+}
+
+int StatusCode(const QNetworkReply& reply)
+{
+    return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
 bool HasStatus(const QNetworkReply& reply)
@@ -29,10 +49,21 @@ bool HasStatus(const QNetworkReply& reply)
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
 }
 
+// Only a 200 is the whole resource: 204 has no body, 206 a piece of one, and the rest of 2xx
+// are not answers to a plain request for a file.
+bool IsWholeResource(const QNetworkReply& reply)
+{
+    const QString scheme = reply.url().scheme();
+    if (!HasStatus(reply))
+        return scheme.compare("http"_L1, Qt::CaseInsensitive) != 0 &&
+               scheme.compare("https"_L1, Qt::CaseInsensitive) != 0;
+    return StatusCode(reply) == 200;
+}
+
 // A body must be exactly as long as its answer announced. Qt reads up to the first of several
 // lengths in one answer and reports success, which would cut a file short. Qt also keeps the
 // length of a redirect answer it followed in front of the final one ("0, 56"), so the final
-// answer's length is the last one given. A body Qt unpacked carries no length and is not counted.
+// answer's length is the last one given.
 bool BodyHasAnnouncedLength(const QNetworkReply& reply, qint64 received)
 {
     if (!reply.hasRawHeader("Content-Length"))
@@ -44,6 +75,68 @@ bool BodyHasAnnouncedLength(const QNetworkReply& reply, qint64 received)
 }
 
 }  // namespace
+
+// The state of one fetch while it waits: where the body goes, what has arrived and why it
+// failed, if it did.
+struct HttpTransfer::Run {
+    Run(QNetworkReply& reply, QIODevice* sink, qint64 textLimit) : reply(reply), sink(sink), textLimit(textLimit) {}
+
+    QNetworkReply& reply;
+    QIODevice* sink;
+    qint64 textLimit;
+    QEventLoop loop;
+    FetchResult result;
+    QString failure;
+
+    void Fail(const QString& why)
+    {
+        if (failure.isEmpty())
+            failure = why;
+        loop.quit();
+    }
+
+    // Hands what has arrived to the sink or the text. An error page is never handed on: the
+    // status is known before the first body byte.
+    void TakeArrived()
+    {
+        if (!failure.isEmpty())
+            return;
+        if (HasStatus(reply) && !IsWholeResource(reply))
+            return Fail(u"HTTP status %1"_s.arg(StatusCode(reply)));
+        // Asking for exactly what is buffered hands over the block Qt already holds when it is
+        // the only one (the usual case, as each arrival is taken at once); readAll() would copy.
+        const QByteArray chunk = reply.read(reply.bytesAvailable());
+        if (chunk.isEmpty())
+            return;
+        result.received += chunk.size();
+        if (sink) {
+            if (sink->write(chunk) != chunk.size())
+                Fail(u"write failed: %1"_s.arg(sink->errorString()));
+        } else if (result.body.size() + chunk.size() > textLimit) {
+            Fail(u"answer larger than %1 bytes"_s.arg(textLimit));
+        } else {
+            result.body += chunk;
+        }
+    }
+
+    // Why the finished transfer is not a whole body, or nothing when it is.
+    QString Verdict()
+    {
+        if (!failure.isEmpty())
+            return failure;
+        if (reply.error() != QNetworkReply::NoError)
+            return reply.errorString();
+        if (!IsWholeResource(reply))
+            return u"HTTP status %1"_s.arg(StatusCode(reply));
+        TakeArrived();  // data that arrived together with the end of the transfer
+        if (!failure.isEmpty())
+            return failure;
+        if (!BodyHasAnnouncedLength(reply, result.received))
+            return u"body of %1 bytes does not match Content-Length %2"_s.arg(result.received).arg(
+                QString::fromLatin1(reply.rawHeader("Content-Length")));
+        return {};
+    }
+};
 
 HttpTransfer::HttpTransfer(QNetworkAccessManager& network, const QString& name, QObject* parent)
     : QObject(parent), m_network(network)
@@ -76,107 +169,53 @@ void HttpTransfer::Abort()
 
 FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
 {
-    FetchResult result;
     if (m_reply) {
-        result.error = QStringLiteral("transfer busy");
-        return result;
+        FetchResult busy;
+        busy.error = u"transfer busy"_s;
+        return busy;
     }
-
-    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
-    request.setTransferTimeout(static_cast<int>(m_timeout.count()));
-    request.setMaximumRedirectsAllowed(kMaxRedirects);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("TarnwickUpdater/0.2"));
-
     m_abortRequested = false;
-    QNetworkReply* reply = m_network.get(request);
+    QNetworkReply* reply = m_network.get(MakeRequest(url, m_timeout));
     m_reply = reply;
     reply->setReadBufferSize(kReadBufferSize);
 
-    // A failure found while reading ends the wait at once; the reply is stopped below.
-    QEventLoop loop;
-    QString failure;
-    qint64 received = 0;
-    auto failWith = [&](const QString& why) {
-        if (failure.isEmpty())
-            failure = why;
-        loop.quit();
-    };
-
-    // Bytes are taken as they arrive so that nothing but one chunk is ever held, and an error
-    // page is never handed on: the status is known before the first body byte.
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] {
-        if (!failure.isEmpty())
-            return;
-        if (HasStatus(*reply) && !IsSuccessStatus(*reply)) {
-            failWith(QStringLiteral("HTTP status %1")
-                         .arg(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()));
-            return;
-        }
-        // Asking for exactly what is buffered hands over the block Qt already holds when it is
-        // the only one (the usual case, as each arrival is taken at once); readAll() would
-        // allocate a new array and copy every byte of the body once more.
-        const QByteArray chunk = reply->read(reply->bytesAvailable());
-        received += chunk.size();
-        if (sink) {
-            if (sink->write(chunk) != chunk.size())
-                failWith(QStringLiteral("write failed: %1").arg(sink->errorString()));
-        } else if (result.body.size() + chunk.size() > m_textLimit) {
-            failWith(QStringLiteral("answer larger than %1 bytes").arg(m_textLimit));
-        } else {
-            result.body += chunk;
-        }
-    });
-
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    Run run(*reply, sink, m_textLimit);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [&run] { run.TakeArrived(); });
+    QObject::connect(reply, &QNetworkReply::finished, &run.loop, &QEventLoop::quit);
     if (!reply->isFinished())
-        loop.exec();
+        run.loop.exec();
 
     // The loop also returns when the application is quitting (a nested loop then ends at
     // once), so without a failure of our own an unfinished reply means the fetch was cut off.
-    if (!reply->isFinished() && failure.isEmpty())
+    if (!reply->isFinished() && run.failure.isEmpty())
         m_abortRequested = true;
+    FetchResult result = std::move(run.result);
     if (m_abortRequested) {
         result.outcome = FetchResult::Outcome::Cancelled;
-        result.error = QStringLiteral("aborted");
-    } else if (!failure.isEmpty()) {
-        result.error = failure;
-    } else if (reply->error() != QNetworkReply::NoError) {
-        result.error = reply->errorString();
-    } else if (!IsSuccessStatus(*reply)) {
-        result.error = QStringLiteral("HTTP status %1")
-                           .arg(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+        result.error = u"aborted"_s;
     } else {
-        if (reply->bytesAvailable() > 0) {
-            // Data that arrived together with the end of the transfer.
-            const QByteArray rest = reply->read(reply->bytesAvailable());
-            received += rest.size();
-            if (sink ? sink->write(rest) != rest.size()
-                     : result.body.size() + rest.size() > m_textLimit)
-                result.error = QStringLiteral("final chunk refused");
-            else if (!sink)
-                result.body += rest;
-        }
-        if (result.error.isEmpty() && !BodyHasAnnouncedLength(*reply, received))
-            result.error = QStringLiteral("body of %1 bytes does not match Content-Length %2")
-                               .arg(received)
-                               .arg(QString::fromLatin1(reply->rawHeader("Content-Length")));
-        if (result.error.isEmpty())
-            result.outcome = FetchResult::Outcome::Ok;
+        result.error = run.Verdict();
+        result.outcome = result.error.isEmpty() ? FetchResult::Outcome::Ok : FetchResult::Outcome::Failed;
     }
     if (!result.ok())
         result.body.clear();
 
+    Release(reply);
+    QMetaObject::invokeMethod(this, &HttpTransfer::StateChanged, Qt::QueuedConnection);
+    return result;
+}
+
+void HttpTransfer::Release(QNetworkReply* reply)
+{
+    m_reply = nullptr;
     reply->disconnect();
     // A reply that already carries an error (an error page still arriving) is stopped by
     // deleting it: aborting it would try to record a second error.
     if (!reply->isFinished() && reply->error() == QNetworkReply::NoError)
         reply->abort();
-    reply->deleteLater();
-    m_reply = nullptr;
-    QMetaObject::invokeMethod(this, &HttpTransfer::StateChanged, Qt::QueuedConnection);
-    return result;
+    // Deleted now, not later: a deferred deletion waits for the outermost event loop, which
+    // does not run again while a queue of thousands of files is fetched from inside it.
+    delete reply;
 }
 
 }  // namespace tarnwick

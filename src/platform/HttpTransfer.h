@@ -20,6 +20,7 @@ struct FetchResult {
     enum class Outcome { Ok, Failed, Cancelled };
     Outcome outcome = Outcome::Failed;
     QByteArray body;  // only for text fetches; a streamed fetch writes to its sink instead
+    qint64 received = 0;  // body bytes that arrived, handed to the sink or the text
     QString error;    // why it failed, for tests and debugging; never shown to the user
 
     bool ok() const { return outcome == Outcome::Ok; }
@@ -43,7 +44,8 @@ public:
     bool StillExecuting() const { return !m_reply.isNull(); }
 
     // The whole body, at most the text limit. Fails on any transfer error, a status other
-    // than 2xx after redirects, or a body over the limit.
+    // than 200 after redirects, or a body over the limit. "#" and "?" in url are part of the
+    // path, never a fragment or a query; the body is asked for as the site stores it.
     FetchResult OpenUrl(const QString& url);
 
     // Streams the body into sink as it arrives; fails also when the sink refuses a write.
@@ -57,7 +59,9 @@ signals:
     void StateChanged();
 
 private:
+    struct Run;
     FetchResult Fetch(const QString& url, QIODevice* sink);
+    void Release(QNetworkReply* reply);
 
     QNetworkAccessManager& m_network;
     QPointer<QNetworkReply> m_reply;
