@@ -5,8 +5,9 @@
 # the machine is shared and absolute times move with the load.
 #   bench/run.sh [runs]        runs per benchmark, default 5 (start-up runs three times as often)
 # Environment: BENCH_BUILD_DIR (default build/bench-release), BENCH_TICK_MS (default 1),
-# BENCH_KEEP=1 keeps the temporary folder, BENCH_ONLY="large many biglist startup" picks benchmarks
-# (memory comes with large).
+# BENCH_KEEP=1 keeps the temporary folder, BENCH_ONLY="manyfiles large many biglist startup" picks
+# benchmarks (memory comes with large), BENCH_MANY_FILES (default 10000) and BENCH_MANY_BLOCK
+# (default 2000) size the manyfiles benchmark.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -93,15 +94,29 @@ manifest() {  # version file-list-with-<br> > check.update
   printf '<newupdater>0.2</newupdater>\r\n<ver>%s</ver>\r\n<file>%s</file>' "$1" "$2"
 }
 say "generating the update sites"
-mkdir -p "$site/updater/0.3" "$site/updater/1.0" "$site/updater/2.0" "$site/updater/3.0"
+mkdir -p "$site/updater/0.3" "$site/updater/1.0" "$site/updater/2.0" "$site/updater/3.0" "$site/updater/4.0"
 manifest "0.3" "readme.txt" >"$site/updater/0.3/check.update"
-head -c $((1024 * 1024 * 1024)) /dev/urandom >"$site/updater/1.0/big.bin"
-manifest "1.1" "big.bin" >"$site/updater/1.0/check.update"
-(cd "$site/updater/2.0" && head -c $((2000 * 4096)) /dev/urandom | split -b 4096 -d -a 4 --additional-suffix=.dat - f)
-mapfile -t many_files < <(cd "$site/updater/2.0" && ls f*.dat)
-manifest "2.1" "$(IFS='|'; echo "${many_files[*]}" | sed 's/|/<br>/g')" >"$site/updater/2.0/check.update"
+if wanted large; then
+  head -c $((1024 * 1024 * 1024)) /dev/urandom >"$site/updater/1.0/big.bin"
+  manifest "1.1" "big.bin" >"$site/updater/1.0/check.update"
+fi
+if wanted many; then
+  (cd "$site/updater/2.0" && head -c $((2000 * 4096)) /dev/urandom | split -b 4096 -d -a 4 --additional-suffix=.dat - f)
+  mapfile -t many_files < <(cd "$site/updater/2.0" && ls f*.dat)
+  manifest "2.1" "$(IFS='|'; echo "${many_files[*]}" | sed 's/|/<br>/g')" >"$site/updater/2.0/check.update"
+  for f in "${many_files[@]}"; do printf 'url = "%s/2.0/%s"\noutput = "%s"\n' "$base" "$f" "$f"; done >"$work/many.curl"
+fi
 manifest "3.1" "$(seq -f 'data/file%05g.dat' 1 10000 | paste -sd'|' | sed 's/|/<br>/g')" >"$site/updater/3.0/check.update"
-for f in "${many_files[@]}"; do printf 'url = "%s/2.0/%s"\noutput = "%s"\n' "$base" "$f" "$f"; done >"$work/many.curl"
+# manyfiles: small files of distinct random contents, so no layer can serve one from another.
+many_count="${BENCH_MANY_FILES:-10000}"
+many_block="${BENCH_MANY_BLOCK:-2000}"
+many_digits=$(( ${#many_count} > 5 ? ${#many_count} : 5 ))
+(( many_block > 0 && many_count >= many_block )) || { say "BENCH_MANY_FILES must hold at least one block"; exit 2; }
+if wanted manyfiles; then
+  (cd "$site/updater/4.0" && head -c $((many_count * 1024)) /dev/urandom |
+    split -b 1024 -d -a "$many_digits" --additional-suffix=.dat - s)
+  manifest "4.1" "$(cd "$site/updater/4.0" && ls s*.dat | paste -sd'|' | sed 's/|/<br>/g')" >"$site/updater/4.0/check.update"
+fi
 
 app_folder() {  # folder version: a fresh application folder with only Preferences.ini
   rm -rf "$1" && mkdir -p "$1" && printf '[Settings]\r\nVersion=%s\r\n' "$2" >"$1/Preferences.ini"
@@ -121,6 +136,43 @@ unflushed_ratio() {  # version reference-ms file
 
 # Results: one line per run "updater reference figure" in $work/<bench>.txt.
 dl="$work/download"
+
+# manyfiles goes first: on a file system that skips recently freed inodes (ext4 without a
+# journal does, for about a minute), creating files soon after the other benchmarks deleted
+# theirs would slow its first blocks and flatter the comparison with its last. For the same
+# reason each run writes into a fresh folder and none is deleted before the script ends.
+# Results: manyfiles-memory.txt "peak list growth" (MiB), manyfiles-pace.txt "last first ratio"
+# (ms), manyfiles-blocks.txt "block ms rss-MiB growth-MiB" per block and run.
+if wanted manyfiles; then
+say "manyfiles: $many_count files of 1 KiB, blocks of $many_block ($runs runs)"
+say "  load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+many_load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
+last_name="$(printf "s%0${many_digits}d.dat" $((many_count - 1)))"
+for i in $(seq 1 "$runs"); do
+  folder="$work/manyfiles-$i"
+  mkdir -p "$folder" && printf '[Settings]\r\nVersion=4.0\r\n' >"$folder/Preferences.ini"
+  sync
+  "$driver" manyfiles "$base/" "$folder" "$tick_ms" "$many_block" >"$work/out" 2>"$work/driver.err" ||
+    { cat "$work/driver.err" >&2; exit 1; }
+  for f in "$(printf "s%0${many_digits}d.dat" 0)" "$last_name"; do
+    cmp -s "$folder/$f" "$site/updater/4.0/$f" || { say "downloaded file $f differs"; exit 1; }
+  done
+  list=$(value list_rss_kib "$work/out")
+  awk -v list="$list" -v end="$(value end_rss_kib "$work/out")" -v run="$i" \
+    -v blocks="$work/manyfiles-blocks.txt" -v memory="$work/manyfiles-memory.txt" -v pace="$work/manyfiles-pace.txt" '
+    /^block=/ { for (f = 1; f <= NF; f++) { split($f, kv, "="); v[kv[1]] = kv[2] }
+                n++; ms[n] = v["block_ms"]; rss = v["rss_kib"]; if (rss > peak) peak = rss
+                printf "%d %.1f %.1f %.1f\n", n, ms[n], rss / 1024, (rss - list) / 1024 >> blocks }
+    END { if (end > peak) peak = end
+          printf "%.1f %.1f %.1f\n", peak / 1024, list / 1024, (peak - list) / 1024 >> memory
+          printf "%.1f %.1f %.3f\n", ms[n], ms[1], ms[n] / ms[1] >> pace
+          printf "run %d: list page %.1f MiB; blocks (ms):", run, list / 1024
+          for (b = 1; b <= n; b++) printf " %.0f", ms[b]; printf "; peak %+.1f MiB\n", (peak - list) / 1024 }' \
+    "$work/out" | while read -r line; do say "  $line"; done
+done
+many_load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
+say "  load average after: $many_load_after"
+fi
 
 # The 1 GiB benchmark goes last of the downloads: freeing its copies keeps the disk busy for a while.
 if wanted biglist; then
@@ -216,14 +268,39 @@ row() {  # name work file updater-unit reference-unit figure-unit target limit
 }
 cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
 mem_mib=$(( $(sed -n 's/^MemTotal: *\([0-9]*\).*/\1/p' /proc/meminfo) / 1024 ))
-table="$work/table.md"
-{
-  echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') at commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)" \
-    "on $(nproc) CPUs ($cpu), $mem_mib MiB memory, $(uname -sr); load average $(cut -d' ' -f1-3 /proc/loadavg)" \
-    "at the end. $runs runs each ($((runs * 3)) for start-up); check tick shortened to $tick_ms ms."
-  echo
+# The build takes the working tree as it is, so edits not yet committed are named.
+tree="commit $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+git -C "$root" diff --quiet HEAD -- src CMakeLists.txt 2>/dev/null || tree="$tree with uncommitted changes in src/"
+machine() {
+  echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') at $tree on $(nproc) CPUs ($cpu), $mem_mib MiB memory, $(uname -sr);"
+}
+thousands() { echo "$1" | sed -e ':a' -e 's/\([0-9]\)\([0-9]\{3\}\)\($\|,\)/\1,\2\3/' -e 'ta'; }
+header() {
   echo "| benchmark | work | updater: median (min–max) | reference: median (min–max) | figure: median (min–max) | target | result |"
   echo "|---|---|---|---|---|---|---|"
+}
+mkdir -p "$(dirname "$doc")"
+[[ -f "$doc" ]] || printf '# Performance\n\n<!-- bench:begin -->\n<!-- bench:end -->\n' >"$doc"
+# Replaces the block between <!-- name:begin --> and <!-- name:end --> with the file, keeping the
+# notes around it; a block the document does not have yet is added at its end.
+write_block() {  # name file
+  grep -q "<!-- $1:begin -->" "$doc" || printf '\n<!-- %s:begin -->\n<!-- %s:end -->\n' "$1" "$1" >>"$doc"
+  awk -v table="$2" -v begin="<!-- $1:begin -->" -v end="<!-- $1:end -->" '
+    $0 == begin { print; while ((getline line < table) > 0) print line; skip = 1; next }
+    $0 == end { skip = 0 }
+    !skip { print }' "$doc" >"$work/doc.md"
+  cp "$work/doc.md" "$doc"
+  cat "$2"
+  say "table written to $doc ($1)"
+}
+
+if [[ -s "$work/large.txt" || -s "$work/many.txt" || -s "$work/biglist.txt" || -s "$work/startup.txt" ]]; then
+table="$work/table.md"
+{
+  echo "$(machine) load average $(cut -d' ' -f1-3 /proc/loadavg)" \
+    "at the end. $runs runs each ($((runs * 3)) for start-up); check tick shortened to $tick_ms ms."
+  echo
+  header
   row "large file" "one 1 GiB file" "$work/large.txt" ms "ms (curl -o)" 2 "× curl" "≤ 1.10 × curl" 1.10
   row "large file, flushes off" "as above, fsync/fdatasync made no-ops" "$work/large-noflush.txt" ms "ms (curl, same run)" 2 \
     "× curl" "none: shows what the flushes cost" -
@@ -235,14 +312,33 @@ table="$work/table.md"
   row "big list" "check of a 10,000-file manifest until Next is enabled" "$work/biglist.txt" ms "ms (curl fetch)" 1 \
     "ms beyond two fetches" "< 1000 ms beyond the fetches" 1000
 } >"$table"
+write_block bench "$table"
+fi
 
-cat "$table"
-mkdir -p "$(dirname "$doc")"
-[[ -f "$doc" ]] || printf '# Performance\n\n<!-- bench:begin -->\n<!-- bench:end -->\n' >"$doc"
-# Only the generated block is replaced; the notes around it are kept.
-awk -v table="$table" '
-  /<!-- bench:begin -->/ { print; while ((getline line < table) > 0) print line; skip = 1; next }
-  /<!-- bench:end -->/ { skip = 0 }
-  !skip { print }' "$doc" >"$work/doc.md"
-cp "$work/doc.md" "$doc"
-say "table written to $doc"
+if [[ -s "$work/manyfiles-pace.txt" ]]; then
+table="$work/manyfiles.md"
+count_text="$(thousands "$many_count")"
+block_text="$(thousands "$many_block")"
+{
+  echo "$(machine) load average $many_load_before before and $many_load_after after the runs. $runs run$( ((runs == 1)) || echo s)."
+  echo
+  header
+  row "many small files, memory" "$count_text files of 1 KiB, resident memory at every $block_text files and at the end" \
+    "$work/manyfiles-memory.txt" "MiB (highest)" "MiB (list page)" 1 "MiB above the list page" "≤ list page + 64 MiB" 64
+  row "many small files, pace" "the last $block_text files against the first $block_text" "$work/manyfiles-pace.txt" \
+    "ms (last block)" "ms (first block)" 2 "× first block" "≤ 1.5 × first block" 1.5
+  echo
+  echo "| files done | block time: median (min–max) | files/s (median) | resident: median (min–max) | above the list page: median |"
+  echo "|---|---|---|---|---|"
+  for b in $(cut -d' ' -f1 "$work/manyfiles-blocks.txt" | sort -n | uniq); do
+    awk -v b="$b" '$1 == b' "$work/manyfiles-blocks.txt" >"$work/block.txt"
+    printf "| %s | %s ms | %.0f | %s MiB | %s MiB |\n" "$(thousands $((b * many_block)))" "$(stat "$work/block.txt" 2 0)" \
+      "$(awk -v m="$(median "$work/block.txt" 2)" -v n="$many_block" 'BEGIN { print n * 1000 / m }')" \
+      "$(stat "$work/block.txt" 3 1)" "$(median "$work/block.txt" 4)"
+  done
+} >"$table"
+verdict() { [[ "$(met "$1" "$2")" == met ]] && echo pass || echo fail; }
+say "manyfiles goals: memory growth ≤ 64 MiB $(verdict "$work/manyfiles-memory.txt" 64)," \
+  "last block ≤ 1.5 × first $(verdict "$work/manyfiles-pace.txt" 1.5)"
+write_block "bench:manyfiles-$many_count" "$table"
+fi

@@ -1,8 +1,11 @@
 // Drives the real updater window on Qt's offscreen platform the way a user would (start-up,
 // Next, Next) against a local update site, and prints what the benchmarks compare:
-//   tarnwick-bench-driver check|download <update site> <application folder> <tick ms>
+//   tarnwick-bench-driver check|download|manyfiles <update site> <application folder> <tick ms> [block]
 // The check timer's interval is shortened to <tick ms> so that the timing shows the updater's
-// work, not the 700 ms pauses between the check's steps.
+// work, not the 700 ms pauses between the check's steps. "manyfiles" downloads like "download"
+// and also reports, after every <block> finished files (default 2,000), how long that block
+// took and how much memory is resident, so that a cost growing with each file shows as later
+// blocks slower or larger than the first.
 #include "app/FrmMainUpdater.h"
 #include "driver/ProcessMemory.h"
 #include "driver/QuietSeams.h"
@@ -16,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace tarnwick::bench {
 namespace {
@@ -47,7 +51,50 @@ int Fail(const char* why)
     return 1;
 }
 
-int Run(bool download, const QString& site, const QString& folder, int tickMs)
+enum class Mode { Check, Download, ManyFiles };
+
+// Prints one line per <block> files that left "Busy..." for "Done" or "Failed". It listens to
+// the list's own change notice, so the count costs nothing per file and never walks the list.
+class BlockReporter {
+public:
+    BlockReporter(DownloadList& list, int block) : m_block(block)
+    {
+        m_connection = QObject::connect(&list, &QTreeWidget::itemChanged, &list, [this](QTreeWidgetItem* item, int column) {
+            // The column text, not DownloadList::Status: the item's own copy of the word is
+            // updated only after the change notice has been sent.
+            if (column == 1 && IsFinished(item->text(1)))
+                Count();
+        });
+        m_clock.start();
+    }
+    ~BlockReporter() { QObject::disconnect(m_connection); }
+    BlockReporter(const BlockReporter&) = delete;
+    BlockReporter& operator=(const BlockReporter&) = delete;
+
+private:
+    static bool IsFinished(const QString& status)
+    {
+        return status == QLatin1String(status::kDone) || status == QLatin1String(status::kFailed);
+    }
+
+    void Count()
+    {
+        if (++m_finished % m_block != 0)
+            return;
+        const qint64 now = m_clock.nsecsElapsed();
+        std::printf("block=%d files=%d block_ms=%.3f rss_kib=%ld\n", m_finished / m_block, m_finished,
+                    static_cast<double>(now - m_blockStart) / 1e6, ResidentKiB());
+        m_blockStart = now;
+    }
+
+    QMetaObject::Connection m_connection;
+    int m_block;
+    int m_finished = 0;
+    QElapsedTimer m_clock;
+    qint64 m_blockStart = 0;
+};
+
+int Run(Mode mode, const QString& site, const QString& folder, int tickMs, int block)
 {
     CountingMessageBoxes messages;
     RefusingBrowser browser;
@@ -82,7 +129,13 @@ int Run(bool download, const QString& site, const QString& folder, int tickMs)
         return Fail("the check did not offer a new version");
     std::printf("items=%d\n", window.lDownload->ItemCount());
 
-    if (download) {
+    if (mode != Mode::Check) {
+        // Resident memory on the list page, before any file: what per-file growth is measured from.
+        QCoreApplication::processEvents();
+        std::printf("list_rss_kib=%ld\n", ResidentKiB());
+        std::optional<BlockReporter> blocks;
+        if (mode == Mode::ManyFiles)
+            blocks.emplace(*window.lDownload, block);
         QElapsedTimer downloads;
         downloads.start();
         window.cmdNext->click();  // returns once the queue and the completion step have run
@@ -91,6 +144,7 @@ int Run(bool download, const QString& site, const QString& folder, int tickMs)
         std::printf("done=%d\n", done);
         if (done != window.lDownload->ItemCount() || messages.shown != 0)
             return Fail("not every file was downloaded");
+        std::printf("end_rss_kib=%ld\n", ResidentKiB());
     }
     std::printf("peak_kib=%ld\n", PeakResidentKiB());
     if (endProgramCalls != 0 || browser.opened != 0)
@@ -103,15 +157,23 @@ int Run(bool download, const QString& site, const QString& folder, int tickMs)
 
 int main(int argc, char* argv[])
 {
-    if (argc != 5 || (std::strcmp(argv[1], "check") != 0 && std::strcmp(argv[1], "download") != 0)) {
-        std::fprintf(stderr, "usage: %s check|download <update site> <application folder> <tick ms>\n", argv[0]);
+    using tarnwick::bench::Mode;
+    const std::optional<Mode> mode = argc < 2                                 ? std::nullopt
+                                     : std::strcmp(argv[1], "check") == 0     ? std::optional(Mode::Check)
+                                     : std::strcmp(argv[1], "download") == 0  ? std::optional(Mode::Download)
+                                     : std::strcmp(argv[1], "manyfiles") == 0 ? std::optional(Mode::ManyFiles)
+                                                                              : std::nullopt;
+    const int block = argc == 6 ? std::atoi(argv[5]) : 2000;
+    if (!mode || argc < 5 || argc > 6 || block <= 0) {
+        std::fprintf(stderr, "usage: %s check|download|manyfiles <update site> <application folder> <tick ms> [block]\n",
+                     argv[0]);
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int result = tarnwick::bench::Run(std::strcmp(argv[1], "download") == 0, QString::fromLocal8Bit(argv[2]),
-                                            QString::fromLocal8Bit(argv[3]), std::atoi(argv[4]));
+    const int result = tarnwick::bench::Run(*mode, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                            std::atoi(argv[4]), block);
     std::fflush(stdout);
     return result;
 }

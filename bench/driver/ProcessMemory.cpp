@@ -4,16 +4,29 @@
 #include <string>
 
 namespace tarnwick::bench {
+namespace {
 
-long PeakResidentKiB()
+long StatusKiB(const std::string& key)
 {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
+        if (line.rfind(key, 0) == 0)
+            return std::stol(line.substr(key.size()));
     }
     return -1;
+}
+
+}  // namespace
+
+long PeakResidentKiB()
+{
+    return StatusKiB("VmHWM:");
+}
+
+long ResidentKiB()
+{
+    return StatusKiB("VmRSS:");
 }
 
 }  // namespace tarnwick::bench

@@ -1,9 +1,11 @@
-// Peak resident memory of this process, as the kernel keeps it.
+// Resident memory of this process, as the kernel keeps it.
 #pragma once
 
 namespace tarnwick::bench {
 
-// VmHWM from /proc/self/status in KiB; -1 when it cannot be read.
+// VmHWM (the peak) from /proc/self/status in KiB; -1 when it cannot be read.
 long PeakResidentKiB();
+// VmRSS (resident now) from /proc/self/status in KiB; -1 when it cannot be read.
+long ResidentKiB();
 
 }  // namespace tarnwick::bench
