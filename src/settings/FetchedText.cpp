@@ -29,6 +29,24 @@ QString DecodeWindows1252(const QByteArray& bytes)
 
 QString DecodeFetchedText(const QByteArray& bytes)
 {
+    // Neither FF nor FE occurs in UTF-8, and no manifest or settings file of ours opens with the
+    // Windows-1252 letters they would be, so the mark decides. The decoder drops it.
+    if (StartsWithUtf16Mark(bytes)) {
+        const bool littleEndian = bytes.startsWith("\xFF\xFE");
+        return QStringDecoder(littleEndian ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+                              QStringDecoder::Flag::Stateless)
+            .decode(bytes);
+    }
+    return DecodeUtf8OrWindows1252(bytes);
+}
+
+bool StartsWithUtf16Mark(const QByteArray& bytes)
+{
+    return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+}
+
+QString DecodeUtf8OrWindows1252(const QByteArray& bytes)
+{
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())

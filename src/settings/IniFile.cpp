@@ -15,9 +15,12 @@ namespace {
 // only up to this size so that a damaged file cannot exhaust memory.
 constexpr qint64 kMaxIniBytes = 16 * 1024 * 1024;
 
-QByteArrayView TrimBlanks(QByteArrayView text)
+// Blanks and tabs (and the rarer vertical tab and form feed) around a name or a value, in the
+// file and in what a caller asks for alike.
+template <typename View>  // QByteArrayView or QStringView
+View TrimBlanks(View text)
 {
-    auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
+    auto isBlank = [](auto c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; };
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && isBlank(text[begin]))
@@ -29,7 +32,7 @@ QByteArrayView TrimBlanks(QByteArrayView text)
 
 bool SameName(QByteArrayView a, const QString& b)
 {
-    return QString::compare(DecodeFetchedText(a.toByteArray()), b, Qt::CaseInsensitive) == 0;
+    return QString::compare(DecodeUtf8OrWindows1252(a.toByteArray()), b, Qt::CaseInsensitive) == 0;
 }
 
 QByteArrayView Unquote(QByteArrayView value)
@@ -60,20 +63,19 @@ std::optional<QByteArrayView> FindValue(QByteArrayView content, const QString& s
     bool inSection = false;
     qsizetype pos = 0;
     while (pos < content.size()) {
-        qsizetype end = content.indexOf('\n', pos);
-        if (end < 0)
-            end = content.size();
+        // CR, LF and CR LF all end a line; the empty line between CR and LF is skipped below.
+        qsizetype end = pos;
+        while (end < content.size() && content[end] != '\n' && content[end] != '\r')
+            ++end;
         const QByteArrayView line = TrimBlanks(content.sliced(pos, end - pos));
         pos = end + 1;
         if (line.isEmpty() || line.front() == ';')
             continue;
-        if (line.front() == '[') {
+        const qsizetype close = line.front() == '[' ? line.lastIndexOf(']') : -1;
+        if (close > 0) {
             if (inSection)
                 return std::nullopt;  // the first section of that name is the only one searched
-            const qsizetype close = line.lastIndexOf(']');
-            const QByteArrayView name =
-                TrimBlanks(close > 0 ? line.sliced(1, close - 1) : line.sliced(1));
-            inSection = SameName(name, section);
+            inSection = SameName(TrimBlanks(line.sliced(1, close - 1)), section);
             continue;
         }
         if (!inSection)
@@ -103,12 +105,17 @@ QString ReadIniValue(const QString& file, const QString& section, const QString&
         return defaultValue;
     // QIODevice::read reserves the whole maximum up front, so ask only for what the file holds.
     QByteArray content = f.read(std::min(f.size(), kMaxIniBytes));
-    if (content.startsWith("\xEF\xBB\xBF"))
+    // The lines are searched as bytes so that each value can be decoded by its own bytes. UTF-16
+    // text is searched as its UTF-8 form, which every value of it then passes as.
+    if (StartsWithUtf16Mark(content))
+        content = DecodeFetchedText(content).toUtf8();
+    else if (content.startsWith("\xEF\xBB\xBF"))
         content.remove(0, 3);
-    const std::optional<QByteArrayView> value = FindValue(content, section, key);
+    const std::optional<QByteArrayView> value = FindValue(content, TrimBlanks(QStringView(section)).toString(),
+                                                          TrimBlanks(QStringView(key)).toString());
     if (!value)
         return defaultValue;
-    return CutToMaxChars(DecodeFetchedText(value->toByteArray()));
+    return CutToMaxChars(DecodeUtf8OrWindows1252(value->toByteArray()));
 }
 
 }  // namespace tarnwick

@@ -33,7 +33,8 @@ QByteArray Version(const QString& value)
 
 // Guards every rule of the reader: quotes and blanks, names in any letter case, comments and
 // lines without "=", line ends, the first section and key winning, missing parts giving the
-// default, the cut at 199 characters that never splits one, and each value's own encoding.
+// default, the cut at 199 characters that never splits one, and each value's own encoding;
+// every row of valid UTF-8 also as a Windows editor saves "Unicode" text: UTF-16 after its mark.
 TEST(IniRules, ValuesReadAsWritten)
 {
     const QString e = QString::fromUtf8("\xC3\xA9");
@@ -58,12 +59,17 @@ TEST(IniRules, ValuesReadAsWritten)
         {"LF line ends", "[Other]\nVersion=9\n[Settings]\nLang=x\nVersion=0.3\n", "0.3"},
         {"CRLF line ends", "[Other]\r\nVersion=9\r\n[Settings]\r\nLang=x\r\nVersion=0.3\r\n", "0.3"},
         {"no line end after the last value", "[Settings]\r\nVersion=0.3", "0.3"},
+        {"lone CR line ends", "[Settings]\rLang=x\rVersion=0.3\r", "0.3"},
+        {"a CR inside a line ends the value", "[Settings]\r\nVersion=0.3\rX=1\r\n", "0.3"},
         {"comment skipped", "[Settings]\n;Version=0.1\nVersion=0.3\n", "0.3"},
         {"indented comment skipped", "[Settings]\n  ; Version=0.1\nVersion=0.3\n", "0.3"},
         {"commented section not opened", ";[Settings]\nVersion=0.1\n[Settings]\nVersion=0.3\n", "0.3"},
         {"line without = hides no later key", "[Settings]\njunk line\nVersion=0.3\n", "0.3"},
         {"line without = is a key with empty value", "[Settings]\nVersion\n", ""},
         {"text after the section's bracket", "[Settings] trailing\nVersion=0.3\n", "0.3"},
+        {"'[' without ']' opens no section", "[Settings]\n[broken\nVersion=0.3\n", "0.3"},
+        {"'[' without ']' but with = is a key", "[Settings]\n[Odd=1\n", "1", s, u"[Odd"_s},
+        {"blanks around the asked names", "[Settings]\nVersion=0.3\n", "0.3", u" Settings\t"_s, u"\tVersion "_s},
         {"key before any section not seen", "Version=0.1\n[Settings]\nLang=x\n", kDefault},
         {"key of another section not seen", "[Other]\nVersion=0.1\n[Settings]\n", kDefault},
         {"first of two keys wins", "[Settings]\nVersion=0.3\nVersion=0.4\n", "0.3"},
@@ -97,6 +103,15 @@ TEST(IniRules, ValuesReadAsWritten)
         SCOPED_TRACE(row.what);
         folder.Write(u"x.ini"_s, row.content);
         EXPECT_EQ(ReadIniValue(file, row.section, row.key, kDefault), row.expected);
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString text = utf8.decode(row.content);
+        if (utf8.hasError())
+            continue;  // Windows-1252 bytes have no UTF-16 form of the same meaning
+        for (const auto encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+            folder.Write(u"x.ini"_s, QStringEncoder(encoding, QStringEncoder::Flag::WriteBom).encode(text));
+            EXPECT_EQ(ReadIniValue(file, row.section, row.key, kDefault), row.expected)
+                << (encoding == QStringConverter::Utf16LE ? "UTF-16LE" : "UTF-16BE");
+        }
     }
 }
 

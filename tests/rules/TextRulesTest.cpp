@@ -125,14 +125,16 @@ TEST(SiteRules, AddressesAndLocalNamesAreVerbatim)
         EXPECT_FALSE(IsSafeLocalName(unsafe)) << unsafe.toStdString();
 }
 
-// Guards the one decoding rule for fetched bytes: valid UTF-8 as UTF-8 (its byte-order mark
-// dropped), anything else as Windows-1252 one character per byte, NUL bytes kept.
+// Guards the one decoding rule for fetched bytes: UTF-16 after its byte-order mark (either
+// order), valid UTF-8 as UTF-8 (its mark dropped), anything else as Windows-1252 one character
+// per byte, NUL bytes kept.
 TEST(FetchedTextRules, BytesBecomeText)
 {
     const std::vector<std::pair<QByteArray, QString>> rows = {
         {"<ver>0.5</ver>", u"<ver>0.5</ver>"_s},   {"Caf\xC3\xA9", u"Café"_s},   {"Caf\xE9", u"Café"_s},
         {"\xEF\xBB\xBF<ver>", u"<ver>"_s},         {"\x80\x81\x93\x94", u"€\x81“”"_s}, {"ok\xC3", u"okÃ"_s},
         {"\xC0\xAF", u"À¯"_s},                    {"\xED\xA0\x80", u"í\xA0€"_s}, {"\xF4\x90\x80\x80", u"ô\x90€€"_s},
+        {QByteArray("\xFF\xFE<\0v\0\xE9\0", 8), u"<vé"_s}, {QByteArray("\xFE\xFF\0<\0v\0\xE9", 8), u"<vé"_s},
         {"a\xFF\xFE", u"aÿþ"_s},                   {QByteArray("0.5\0x", 5), QString::fromUtf8("0.5\0x", 5)},
     };
     for (const auto& [bytes, expected] : rows)
