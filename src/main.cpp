@@ -21,6 +21,7 @@ int main(int argc, char* argv[])
     setup.appFolder = tarnwick::ApplicationFolder();
     setup.updateSite = QString::fromUtf8(tarnwick::build::kUpdateSite);
     setup.webSite = QString::fromUtf8(tarnwick::build::kWebSite);
+    setup.signingKey = QString::fromLatin1(tarnwick::build::kSigningKey);
     setup.lockFolder = tarnwick::SingleInstanceLock::DefaultFolder();
     setup.messages = &messages;
     setup.browser = &browser;

@@ -2,10 +2,12 @@
 // pbStatusCheck. Every end and every failure goes through EndCheckRun, silently.
 #include "app/FrmMainUpdater.h"
 
+#include "app/ListedDigest.h"
 #include "platform/HttpTransfer.h"
 #include "settings/Language.h"
 #include "settings/Texts.h"
 #include "update/Manifest.h"
+#include "update/ManifestDigests.h"
 #include "update/ManifestFetch.h"
 #include "update/SiteAddress.h"
 
@@ -23,7 +25,8 @@ QString CheckText(const FrmMainUpdater& window, const char* key, const char* eng
 std::optional<QString> FetchManifest(FrmMainUpdater& window, int attempts)
 {
     return FetchManifestText(*window.inetCheckUpdate,
-                             ManifestUrl(window.Setup().updateSite, Caption(window.lblOldVersion)), attempts);
+                             ManifestUrl(window.Setup().updateSite, Caption(window.lblOldVersion)), attempts,
+                             window.Setup().signingKey);
 }
 
 // Step 1: fetch the manifest and keep the published version in lblNewVersion.
@@ -51,10 +54,14 @@ void ShowNewVersion(FrmMainUpdater& window, const QString& installed)
     const std::optional<QStringList> names = ManifestFileNames(*manifest);
     if (!names)
         return;
-    for (const QString& name : *names) {
-        QTreeWidgetItem* item = window.lDownload->AddItem(FileUrl(window.Setup().updateSite, installed, name), name);
+    // Empty when the manifest gives no digests; the fetch refused any other count than one per name.
+    const QList<QByteArray> digests = ReadManifestDigests(*manifest).digests;
+    for (qsizetype i = 0; i < names->size(); ++i) {
+        QTreeWidgetItem* item =
+            window.lDownload->AddItem(FileUrl(window.Setup().updateSite, installed, names->at(i)), names->at(i));
         if (!item)
             return;  // a duplicate key ends the list; the entries so far stay
+        SetListedDigest(item, digests.value(i));
         DownloadList::SetStatus(item, QString::fromLatin1(status::kValid));
     }
 }

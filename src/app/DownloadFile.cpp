@@ -2,6 +2,7 @@
 // the one download error message when that fails.
 #include "app/FrmMainUpdater.h"
 
+#include "app/ListedDigest.h"
 #include "download/LocalName.h"
 #include "download/SaveFile.h"
 #include "platform/AppFolder.h"
@@ -10,6 +11,22 @@
 #include "settings/Texts.h"
 
 namespace tarnwick {
+namespace {
+
+// The digest kept on the entry the queue marked "Busy..." for this URL. Keys are compared
+// only on such entries, so the walk costs one status comparison per entry above it.
+QByteArray DigestForFetch(const DownloadList& list, const QString& url)
+{
+    const QString busy = QString::fromLatin1(status::kBusy);
+    for (int i = 0; i < list.ItemCount(); ++i) {
+        const QTreeWidgetItem* item = list.Item(i);
+        if (DownloadList::HasStatus(item, busy) && DownloadList::Key(item) == url)
+            return ListedDigest(item);
+    }
+    return {};
+}
+
+}  // namespace
 
 bool FrmMainUpdater::ShowDownloadFailure()
 {
@@ -29,7 +46,7 @@ bool FrmMainUpdater::DownloadFile(HttpTransfer& transfer, const QString& url, co
     if (!IsSafeLocalName(name))
         return transfer.StillExecuting() ? false : ShowDownloadFailure();
 
-    switch (SaveDownload(transfer, url, AppPath(folder, name))) {
+    switch (SaveDownload(transfer, url, AppPath(folder, name), DigestForFetch(*lDownload, url))) {
     case SaveOutcome::Saved:
         return true;
     case SaveOutcome::Busy:

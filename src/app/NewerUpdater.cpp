@@ -15,7 +15,8 @@ namespace tarnwick {
 NewerUpdaterResult FrmMainUpdater::CheckForNewerUpdater(const QString& language)
 {
     const std::optional<QString> manifest =
-        FetchManifestText(*inetCheckUpdate, ManifestUrl(Setup().updateSite, Caption(lblOldVersion)), kManifestAttempts);
+        FetchManifestText(*inetCheckUpdate, ManifestUrl(Setup().updateSite, Caption(lblOldVersion)), kManifestAttempts,
+                          Setup().signingKey);
     if (!manifest || !AnnouncesNewerUpdater(*manifest))
         return NewerUpdaterResult::GoOn;
 

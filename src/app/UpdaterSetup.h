@@ -18,6 +18,9 @@ struct UpdaterSetup {
     QString updateSite;      // base address, ends in "/updater/"
     QString webSite;         // product home page
     QString lockFolder;      // where the single-instance lock lives
+    // The publisher's minisign public key (the base64 line of minisign.pub). Empty: manifests
+    // are taken unsigned, as before signing existed.
+    QString signingKey;
     MessageBoxes* messages = nullptr;
     Browser* browser = nullptr;
     std::function<void()> endProgram;  // leaves the event loop; the window is already closed

@@ -1,7 +1,9 @@
 // The save step of one download: the body streams into a temporary file beside the target,
-// which takes the target's place only once every byte is on disk.
+// which takes the target's place only once every byte is on disk and, when the manifest gave
+// one, the file's SHA-256 digest matches.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace tarnwick {
@@ -12,10 +14,12 @@ enum class SaveOutcome {
     Saved,      // fetched whole and in place
     Busy,       // the transfer was running another fetch; nothing was touched
     Cancelled,  // the fetch was cut off by the user; the old file stays
-    Failed,     // not fetched or not written; the old file stays
+    Failed,     // not fetched, not written or not the published file; the old file stays
 };
 
-// Fetches url into path. A read-only target is never replaced.
-SaveOutcome SaveDownload(HttpTransfer& transfer, const QString& url, const QString& path);
+// Fetches url into path. A read-only target is never replaced. An empty expectedSha256 (32
+// bytes otherwise) means the manifest gave no digest and the file is not checked.
+SaveOutcome SaveDownload(HttpTransfer& transfer, const QString& url, const QString& path,
+                         const QByteArray& expectedSha256);
 
 }  // namespace tarnwick

@@ -1,4 +1,6 @@
-// Fetching the manifest text, with the rule that an empty answer is fetched again at once.
+// Fetching the manifest text, with the rule that an empty answer is fetched again at once, and
+// the checks that decide whether the updater may act on it: the publisher's signature when the
+// updater was built with a key, and the form of the per-file digests.
 #pragma once
 
 #include <QString>
@@ -12,7 +14,11 @@ class HttpTransfer;
 // An empty answer is fetched again without a pause, up to three fetches in all.
 inline constexpr int kManifestAttempts = 3;
 
-// Nothing when a fetch fails; the empty text when every attempt answered empty.
-std::optional<QString> FetchManifestText(HttpTransfer& transfer, const QString& url, int attempts);
+// Nothing when a fetch fails or the manifest is refused; the empty text when every attempt
+// answered empty. With a signing key (minisign's base64 public-key line) the signature
+// "<url>.minisig" is fetched right after the manifest and both must match, and the manifest
+// must carry its files' digests. A malformed "sha256" element is refused with or without a key.
+std::optional<QString> FetchManifestText(HttpTransfer& transfer, const QString& url, int attempts,
+                                         const QString& signingKey);
 
 }  // namespace tarnwick
