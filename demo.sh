@@ -7,7 +7,7 @@ set -euo pipefail
 
 usage() {
   cat <<'EOF'
-Usage: ./demo.sh [--lang NAME] [--scenario main|uptodate|failure|newupdater] [--no-nginx]
+Usage: ./demo.sh [--lang NAME] [--scenario main|uptodate|failure|newupdater|tampered] [--no-nginx]
 
   --lang NAME      Lang= of the demo folder's Preferences.ini: English (built in), Nederlands,
                    Deutsch, or any other name (a name without a Lang/NAME.ini shows empty texts).
@@ -15,7 +15,12 @@ Usage: ./demo.sh [--lang NAME] [--scenario main|uptodate|failure|newupdater] [--
                    uptodate    the site publishes 0.3, the installed version
                    failure     one listed file is missing on the site
                    newupdater  the site announces a newer updater
+                   tampered    one file on the site differs from the digest its signed
+                               manifest gives
   --no-nginx       serve the site with the demo's own small server instead of nginx
+
+The demo site is signed with the demo key in demo/demo-key/ (a demo key only: its secret half
+is in the repository), and the demo updater is built with its public key.
 
 Everything the demo makes goes to ./demo-run/ (the demo Tarnwick folder, the served site, the
 server's access log and, without a display, the screenshots).
@@ -85,7 +90,7 @@ fi
 site_url="http://127.0.0.1:$port/updater/"
 echo "== Building tarnwick-updater for $site_url (build/demo-app)"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BUILD_TESTS=OFF \
-  -DTARNWICK_UPDATE_SITE="$site_url" > "$run/configure.log" 2>&1 ||
+  -DTARNWICK_UPDATE_SITE="$site_url" -DTARNWICK_SIGNING_KEY="$(demo_signing_key)" > "$run/configure.log" 2>&1 ||
   { cat "$run/configure.log" >&2; exit 1; }
 cmake --build "$build" --target tarnwick-updater -j2 > "$run/build.log" 2>&1 ||
   { tail -n 40 "$run/build.log" >&2; exit 1; }

@@ -96,6 +96,14 @@ drive_failure() {
   click_control "$id" cmdCancel
 }
 
+# A file on the site differs from the digest its signed manifest gives: the road of a failed
+# download, and the old file stays as it was (APP is the demo Tarnwick folder).
+drive_tampered() {
+  drive_failure || return 1
+  cmp -s "$DEMO_DIR/app/readme.txt" "$1/readme.txt" ||
+    { echo "readme.txt was replaced by the tampered copy" >&2; return 1; }
+}
+
 drive_newupdater() {
   local box
   box=$(wait_window "$MESSAGE_TITLE" 30) || { echo "no notice appeared" >&2; return 1; }
@@ -111,7 +119,7 @@ drive_headless() {
   mkdir -p "$SHOT_DIR"
   start_xvfb "$work/x" || return 1
   start_updater "$app" "$work"
-  "drive_$scenario" || status=$?
+  "drive_$scenario" "$app" || status=$?
   local exitStatus=0
   wait_updater_exit 20 || exitStatus=$?
   if ((exitStatus != 0)); then

@@ -1,9 +1,16 @@
 # Lays out the update site that one run serves: the main demo site, the scenario's own files
-# over it, and the program file of a few MiB, made here instead of being kept in the repository.
+# over it, and the program file of a few MiB, made here instead of being kept in the repository;
+# then publishes it as a publisher would, with the demo key (digests written, manifest signed).
 # shellcheck shell=bash
 
 DEMO_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-DEMO_SCENARIOS=(main uptodate failure newupdater)
+DEMO_SCENARIOS=(main uptodate failure newupdater tampered)
+# The demo key pair: demo.sh builds the updater with the public key, stage_site signs with the
+# secret one. A demo key only: its secret half is in the repository.
+DEMO_SIGNING_KEY_FILE="$DEMO_DIR/demo-key/minisign.key"
+demo_signing_key() {
+  sed -n 2p "$DEMO_DIR/demo-key/minisign.pub"
+}
 
 # set_language FILE LANG: the Lang= line of an INI file with CRLF line ends.
 set_language() {
@@ -20,14 +27,21 @@ stage_site() {
   local scenario=$1 dest=$2 lang=${3:-}
   mkdir -p "$dest"
   cp -R "$DEMO_DIR/site/." "$dest/"
-  if [[ "$scenario" != main ]]; then
-    [[ -d "$DEMO_DIR/sites/$scenario" ]] || { echo "unknown scenario: $scenario" >&2; return 1; }
+  [[ " ${DEMO_SCENARIOS[*]} " == *" $scenario "* ]] || { echo "unknown scenario: $scenario" >&2; return 1; }
+  if [[ -d "$DEMO_DIR/sites/$scenario" ]]; then
     cp -R "$DEMO_DIR/sites/$scenario/." "$dest/"
   fi
   head -c $((3 * 1024 * 1024 + 4321)) /dev/urandom > "$dest/updater/0.3/Tarnwick.exe"
   if [[ -n "$lang" && "$lang" != English ]]; then
     set_language "$dest/updater/0.3/Preferences.ini" "$lang"
   fi
+  "$DEMO_DIR/../scripts/publish-site.sh" -s "$DEMO_SIGNING_KEY_FILE" "$dest/updater/0.3" > /dev/null
+  case "$scenario" in
+    # A file the publisher listed and signed but never uploaded.
+    failure) rm "$dest/updater/0.3/changes.txt" ;;
+    # A file changed on the site after it was published: it no longer matches its digest.
+    tampered) printf 'Download the faster edition from elsewhere.\r\n' >> "$dest/updater/0.3/readme.txt" ;;
+  esac
   chmod -R a+rX "$dest"
 }
 
