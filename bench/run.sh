@@ -141,8 +141,9 @@ dl="$work/download"
 # journal does, for about a minute), creating files soon after the other benchmarks deleted
 # theirs would slow its first blocks and flatter the comparison with its last. For the same
 # reason each run writes into a fresh folder and none is deleted before the script ends.
-# Results: manyfiles-memory.txt "peak list growth" (MiB), manyfiles-pace.txt "last first ratio"
-# (ms), manyfiles-blocks.txt "block ms rss-MiB growth-MiB" per block and run.
+# Results: manyfiles-memory.txt "peak list growth" (MiB), manyfiles-pace.txt and -cpu.txt "last
+# first ratio" (wall and CPU ms), manyfiles-blocks.txt "block ms cpu-ms rss-MiB growth-MiB" per
+# block and run.
 if wanted manyfiles; then
 say "manyfiles: $many_count files of 1 KiB, blocks of $many_block ($runs runs)"
 say "  load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -159,15 +160,17 @@ for i in $(seq 1 "$runs"); do
   done
   list=$(value list_rss_kib "$work/out")
   awk -v list="$list" -v end="$(value end_rss_kib "$work/out")" -v run="$i" \
-    -v blocks="$work/manyfiles-blocks.txt" -v memory="$work/manyfiles-memory.txt" -v pace="$work/manyfiles-pace.txt" '
+    -v blocks="$work/manyfiles-blocks.txt" -v memory="$work/manyfiles-memory.txt" -v pace="$work/manyfiles-pace.txt" -v cpupace="$work/manyfiles-cpu.txt" '
     /^block=/ { for (f = 1; f <= NF; f++) { split($f, kv, "="); v[kv[1]] = kv[2] }
-                n++; ms[n] = v["block_ms"]; rss = v["rss_kib"]; if (rss > peak) peak = rss
-                printf "%d %.1f %.1f %.1f\n", n, ms[n], rss / 1024, (rss - list) / 1024 >> blocks }
+                n++; ms[n] = v["block_ms"]; cpu[n] = v["cpu_ms"]; rss = v["rss_kib"]; if (rss > peak) peak = rss
+                printf "%d %.1f %.1f %.1f %.1f\n", n, ms[n], cpu[n], rss / 1024, (rss - list) / 1024 >> blocks }
     END { if (end > peak) peak = end
           printf "%.1f %.1f %.1f\n", peak / 1024, list / 1024, (peak - list) / 1024 >> memory
           printf "%.1f %.1f %.3f\n", ms[n], ms[1], ms[n] / ms[1] >> pace
+          printf "%.1f %.1f %.3f\n", cpu[n], cpu[1], cpu[n] / cpu[1] >> cpupace
           printf "run %d: list page %.1f MiB; blocks (ms):", run, list / 1024
-          for (b = 1; b <= n; b++) printf " %.0f", ms[b]; printf "; peak %+.1f MiB\n", (peak - list) / 1024 }' \
+          for (b = 1; b <= n; b++) printf " %.0f", ms[b]; printf "; CPU (ms):"
+          for (b = 1; b <= n; b++) printf " %.0f", cpu[b]; printf "; peak %+.1f MiB\n", (peak - list) / 1024 }' \
     "$work/out" | while read -r line; do say "  $line"; done
 done
 many_load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
@@ -327,14 +330,16 @@ block_text="$(thousands "$many_block")"
     "$work/manyfiles-memory.txt" "MiB (highest)" "MiB (list page)" 1 "MiB above the list page" "≤ list page + 64 MiB" 64
   row "many small files, pace" "the last $block_text files against the first $block_text" "$work/manyfiles-pace.txt" \
     "ms (last block)" "ms (first block)" 2 "× first block" "≤ 1.5 × first block" 1.5
+  row "many small files, CPU per block" "as above, CPU time of all the updater's threads" "$work/manyfiles-cpu.txt" \
+    "ms (last block)" "ms (first block)" 2 "× first block" "none: the pace without the other work's noise" -
   echo
-  echo "| files done | block time: median (min–max) | files/s (median) | resident: median (min–max) | above the list page: median |"
-  echo "|---|---|---|---|---|"
+  echo "| files done | block time: median (min–max) | files/s (median) | CPU time: median (min–max) | resident: median (min–max) | above the list page: median |"
+  echo "|---|---|---|---|---|---|"
   for b in $(cut -d' ' -f1 "$work/manyfiles-blocks.txt" | sort -n | uniq); do
     awk -v b="$b" '$1 == b' "$work/manyfiles-blocks.txt" >"$work/block.txt"
-    printf "| %s | %s ms | %.0f | %s MiB | %s MiB |\n" "$(thousands $((b * many_block)))" "$(stat "$work/block.txt" 2 0)" \
+    printf "| %s | %s ms | %.0f | %s ms | %s MiB | %s MiB |\n" "$(thousands $((b * many_block)))" "$(stat "$work/block.txt" 2 0)" \
       "$(awk -v m="$(median "$work/block.txt" 2)" -v n="$many_block" 'BEGIN { print n * 1000 / m }')" \
-      "$(stat "$work/block.txt" 3 1)" "$(median "$work/block.txt" 4)"
+      "$(stat "$work/block.txt" 3 0)" "$(stat "$work/block.txt" 4 1)" "$(median "$work/block.txt" 5)"
   done
 } >"$table"
 verdict() { [[ "$(met "$1" "$2")" == met ]] && echo pass || echo fail; }
