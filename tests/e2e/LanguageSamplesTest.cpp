@@ -1,128 +1,100 @@
 // The language files shipped beside the updater (demo/app/Lang, installed into Lang/): complete,
-// readable as written, and short enough for the places the fixed window gives their texts.
-#include "support/WindowHarness.h"
-
+// read as written, and short enough for the places the fixed window gives their texts.
+#include "app/FrmMainUpdater.h"
 #include "settings/IniFile.h"
 #include "settings/Language.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFontMetrics>
 #include <QStringDecoder>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-namespace tarnwick::test {
+using namespace Qt::Literals::StringLiterals;
+
+namespace tarnwick {
 namespace {
 
-const QString kMissing = QStringLiteral("\x01missing");
+const QString kMissing = u"\x01missing"_s;
+const QDir kSamples(QString::fromUtf8(TARNWICK_LANG_SAMPLES));
 
-// Every label and button of the window; the four after the first block are empty by design.
-const QStringList kFilledCaptionKeys = {
-    QStringLiteral("lblWelcome"),       QStringLiteral("lblWelcome2"),        QStringLiteral("lblWelcome3"),
-    QStringLiteral("lblExplain"),       QStringLiteral("lblVersionExplain"),  QStringLiteral("cmdNext"),
-    QStringLiteral("cmdCancel"),        QStringLiteral("lblLanguage"),        QStringLiteral("lblsErrorDownloading"),
-    QStringLiteral("lblsErrorDownloading2"), QStringLiteral("lblsErrorDownloading3"),
-    QStringLiteral("lblsVersionExplain3")};
-const QStringList kEmptyCaptionKeys = {QStringLiteral("lblNewVersion"), QStringLiteral("lblNextToDownload"),
-                                       QStringLiteral("lblDownloading"), QStringLiteral("lblOldVersion")};
-const QStringList kWindowMessageKeys = {
-    QStringLiteral("ErrorDownloading"), QStringLiteral("ErrorDownloading2"), QStringLiteral("ErrorDownloading3"),
-    QStringLiteral("VersionExplain"),   QStringLiteral("VersionExplain2"),   QStringLiteral("VersionExplain3"),
-    QStringLiteral("VersionExplain4"),  QStringLiteral("NextToDownload2")};
-const QStringList kGeneralMessageKeys = {QStringLiteral("NewUpdater"), QStringLiteral("NewUpdater2")};
-
-QStringList SampleNames()
+QStringList Names(const char* spaced) { return QString::fromLatin1(spaced).split(u' '); }
+QStringList Samples() { return kSamples.entryList({u"*.ini"_s}, QDir::Files).replaceInStrings(u".ini"_s, QString()); }
+QString Read(const QString& sample, const char* section, const QString& key)
 {
-    const QDir dir(QStringLiteral(TARNWICK_LANG_SAMPLES));
-    QStringList names;
-    for (const QString& file : dir.entryList({QStringLiteral("*.ini")}, QDir::Files, QDir::Name))
-        names.append(file.chopped(4));
-    return names;
-}
-
-QString SamplePath(const QString& name)
-{
-    return QDir(QStringLiteral(TARNWICK_LANG_SAMPLES)).filePath(name + QStringLiteral(".ini"));
-}
-
-QString Read(const QString& name, const QString& section, const QString& key)
-{
-    return ReadIniValue(SamplePath(name), section, key, kMissing);
+    return ReadIniValue(kSamples.filePath(sample + u".ini"_s), QString::fromLatin1(section), key, kMissing);
 }
 
 // Guards against: a sample that misses a key (the caption or message then stays empty, never
-// English), a value the reader cuts at 199 characters, bytes that are not UTF-8 (read as
-// Windows-1252, the umlauts turn into other letters), a Next button without its access key.
+// English), a value the reader cuts at 199 characters, text that does not read back as the file
+// holds it (an encoding taken for another turns the umlauts into other letters), a Next button
+// without its access key, captions filled that the window keeps empty.
 TEST(LanguageSamples, EveryKeyIsThereAndReadsAsWritten)
 {
-    const QStringList names = SampleNames();
-    ASSERT_GE(names.size(), 2);
-    for (const QString& name : names) {
-        SCOPED_TRACE(name.toStdString());
-        QFile file(SamplePath(name));
+    ASSERT_GE(Samples().size(), 2);
+    for (const QString& sample : Samples()) {
+        SCOPED_TRACE(sample.toStdString());
+        QFile file(kSamples.filePath(sample + u".ini"_s));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        const QString whole = utf8.decode(file.readAll());
-        EXPECT_FALSE(utf8.hasError());
-
-        auto expectFilled = [&](const QString& section, const QString& key) {
-            const QString value = Read(name, section, key);
-            EXPECT_TRUE(value != kMissing) << key.toStdString() << " is missing";
-            EXPECT_FALSE(value.isEmpty()) << key.toStdString() << " is empty";
-            EXPECT_LT(value.size(), kIniValueMaxChars) << key.toStdString() << " may have been cut";
-            EXPECT_TRUE(whole.contains(value)) << key.toStdString() << " does not read as written";
+        const QByteArray bytes = file.readAll();
+        QStringDecoder decode(QStringConverter::encodingForData(bytes).value_or(QStringConverter::Utf8));
+        const QString whole = decode(bytes);
+        EXPECT_FALSE(decode.hasError());
+        const auto expectFilled = [&](const char* section, const char* keys) {
+            for (const QString& key : Names(keys)) {
+                const QString value = Read(sample, section, key);
+                EXPECT_TRUE(value != kMissing && !value.isEmpty() && value.size() < kIniValueMaxChars &&
+                            whole.contains(value))
+                    << key.toStdString() << " reads \"" << value.toStdString() << '"';
+            }
         };
-        for (const QString& key : kFilledCaptionKeys + kWindowMessageKeys)
-            expectFilled(QString::fromLatin1(kWindowSection), key);
-        for (const QString& key : kGeneralMessageKeys)
-            expectFilled(QString::fromLatin1(kGeneralSection), key);
-        for (const QString& key : kEmptyCaptionKeys)
-            EXPECT_EQ(Read(name, QString::fromLatin1(kWindowSection), key), QString()) << key.toStdString();
-        EXPECT_TRUE(Read(name, QString::fromLatin1(kWindowSection), QStringLiteral("cmdNext")).contains(u'&'));
-        EXPECT_EQ(Read(name, QString::fromLatin1(kWindowSection), QStringLiteral("lblLanguage")), name);
+        expectFilled(kWindowSection, "lblWelcome lblWelcome2 lblWelcome3 lblExplain lblVersionExplain cmdNext cmdCancel "
+                                     "lblLanguage lblsErrorDownloading lblsErrorDownloading2 lblsErrorDownloading3 "
+                                     "lblsVersionExplain3 ErrorDownloading ErrorDownloading2 ErrorDownloading3 "
+                                     "VersionExplain VersionExplain2 VersionExplain3 VersionExplain4 NextToDownload2");
+        expectFilled(kGeneralSection, "NewUpdater NewUpdater2");
+        for (const QString& key : Names("lblNewVersion lblNextToDownload lblDownloading lblOldVersion"))
+            EXPECT_EQ(Read(sample, kWindowSection, key), QString()) << key.toStdString();
+        EXPECT_TRUE(Read(sample, kWindowSection, u"cmdNext"_s).contains(u'&'));
+        EXPECT_EQ(Read(sample, kWindowSection, u"lblLanguage"_s), sample);
     }
 }
 
-// The height a wrapping label needs for a text at its own width.
 int WrappedHeight(const QLabel* label, const QString& text)
 {
-    return QFontMetrics(label->font())
-        .boundingRect(QRect(0, 0, label->width(), 10000), Qt::TextWordWrap | label->alignment(), text)
-        .height();
-}
-
-int TextWidth(const QWidget* widget, const QString& text)
-{
-    return QFontMetrics(widget->font()).horizontalAdvance(text);
+    const QRect room(0, 0, label->width(), 10000);
+    return QFontMetrics(label->font()).boundingRect(room, Qt::TextWordWrap | label->alignment(), text).height();
 }
 
 // Guards against: a translation longer than its place in the fixed window, which the label
 // clips or wraps out of sight and which runs into the list or off a button.
 TEST(LanguageSamples, EveryTextFitsItsPlaceInTheWindow)
 {
-    for (const QString& name : SampleNames()) {
-        SCOPED_TRACE(name.toStdString());
-        TestServer server;
-        TempAppFolder folder;
-        folder.WritePreferences(QStringLiteral("0.3"), name);
-        QFile sample(SamplePath(name));
-        ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
-        folder.Write(QStringLiteral("Lang/") + name + QStringLiteral(".ini"), sample.readAll());
-        WindowHarness harness(server, folder);
-        ASSERT_EQ(harness.StartUp(), StartUpResult::ShowWindow);
-        FrmMainUpdater& w = harness.Window();
-        const QString section = QString::fromLatin1(kWindowSection);
-        auto message = [&](const char* key) { return Read(name, section, QString::fromLatin1(key)); };
+    for (const QString& sample : Samples()) {
+        SCOPED_TRACE(sample.toStdString());
+        QTemporaryDir folder;
+        ASSERT_TRUE(QDir(folder.path()).mkdir(u"Lang"_s));
+        ASSERT_TRUE(QFile::copy(kSamples.filePath(sample + u".ini"_s), folder.filePath(u"Lang/"_s + sample + u".ini"_s)));
+        QFile preferences(folder.filePath(u"Preferences.ini"_s));
+        ASSERT_TRUE(preferences.open(QIODevice::WriteOnly));
+        preferences.write("[Settings]\r\nVersion=0.3\r\nLang=" + sample.toUtf8() + "\r\n");
+        preferences.close();
+        UpdaterSetup setup;
+        setup.appFolder = folder.path();
+        FrmMainUpdater w(setup);
+        w.ApplyLanguage();
+        const auto message = [&](const char* key) { return Read(sample, kWindowSection, QString::fromLatin1(key)); };
 
         EXPECT_LE(w.lblWelcome->geometry().right(), w.width()) << "lblWelcome runs off the window";
         for (QLabel* label : {w.lblWelcome2, w.lblWelcome3, w.lblExplain})
             EXPECT_LE(WrappedHeight(label, label->text()), label->height()) << label->objectName().toStdString();
         EXPECT_LE(WrappedHeight(w.lblNextToDownload, message("NextToDownload2")), w.lblNextToDownload->height());
         // The headline left of the list sizes itself to one line and must end before the list.
-        for (const char* key : {"VersionExplain", "VersionExplain2", "VersionExplain4"})
-            EXPECT_LT(w.lblVersionExplain->x() + TextWidth(w.lblVersionExplain, message(key)), w.lDownload->x())
-                << key;
+        for (const char* key : {"VersionExplain", "VersionExplain2", "VersionExplain4"}) {
+            const int width = QFontMetrics(w.lblVersionExplain->font()).horizontalAdvance(message(key));
+            EXPECT_LT(w.lblVersionExplain->x() + width, w.lDownload->x()) << key;
+        }
         for (const QString& caption : {w.cmdNext->text(), w.cmdCancel->text(), message("VersionExplain3")}) {
             QPushButton probe(caption);
             probe.setFont(w.cmdCancel->font());
@@ -132,4 +104,4 @@ TEST(LanguageSamples, EveryTextFitsItsPlaceInTheWindow)
 }
 
 }  // namespace
-}  // namespace tarnwick::test
+}  // namespace tarnwick
