@@ -16,9 +16,6 @@ inline void SetListedDigest(QTreeWidgetItem* item, const QByteArray& sha256)
 }
 
 // Empty when the manifest gave no digests.
-inline QByteArray ListedDigest(const QTreeWidgetItem* item)
-{
-    return item->data(0, kListedDigestRole).toByteArray();
-}
+inline QByteArray ListedDigest(const QTreeWidgetItem* item) { return item->data(0, kListedDigestRole).toByteArray(); }
 
 }  // namespace tarnwick

@@ -25,19 +25,20 @@ ManifestDigests ReadManifestDigests(const QString& document)
     const std::optional<QString> element = ManifestElement(document, QStringLiteral("sha256"));
     if (!element)
         return {};
-    const QStringList parts =
-        element->isEmpty() ? QStringList() : element->split(QStringLiteral("<br>"), Qt::KeepEmptyParts, Qt::CaseSensitive);
-    ManifestDigests result{ManifestDigests::State::Malformed, {}};
+    const QStringList parts = element->isEmpty()
+                                  ? QStringList()
+                                  : element->split(QStringLiteral("<br>"), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    const ManifestDigests malformed{ManifestDigests::State::Malformed, {}};
     if (parts.size() != ManifestFileNames(document).value_or(QStringList()).size())
-        return result;
+        return malformed;
+    ManifestDigests listed{ManifestDigests::State::Listed, {}};
     for (const QString& part : parts) {
         const QString digest = part.trimmed();
         if (!IsHexDigest(digest))
-            return {ManifestDigests::State::Malformed, {}};
-        result.digests.append(QByteArray::fromHex(digest.toLatin1()));
+            return malformed;
+        listed.digests.append(QByteArray::fromHex(digest.toLatin1()));
     }
-    result.state = ManifestDigests::State::Listed;
-    return result;
+    return listed;
 }
 
 bool ManifestDigestsAcceptable(const QString& document, bool signatureChecked)

@@ -21,8 +21,8 @@ std::optional<QByteArray> DecodeBase64(QByteArrayView text, qsizetype size)
     QByteArray bytes(size, Qt::Uninitialized);
     size_t decoded = 0;
     const char* end = nullptr;
-    if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), text.data(),
-                          text.size(), nullptr, &decoded, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+    if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), text.data(), text.size(),
+                          nullptr, &decoded, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
         end != text.data() + text.size() || decoded != size_t(size))
         return std::nullopt;
     return bytes;
@@ -31,8 +31,7 @@ std::optional<QByteArray> DecodeBase64(QByteArrayView text, qsizetype size)
 bool VerifyEd25519(const QByteArray& signature, QByteArrayView message, const SigningKey& key)
 {
     return crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature.constData()),
-                                       reinterpret_cast<const unsigned char*>(message.data()),
-                                       message.size(),
+                                       reinterpret_cast<const unsigned char*>(message.data()), message.size(),
                                        reinterpret_cast<const unsigned char*>(key.ed25519.constData())) == 0;
 }
 
@@ -71,8 +70,7 @@ SignatureCheck CheckSignature(const SigningKey& key, const QByteArray& message, 
     }
     if (lines.size() != 4 || !lines[0].startsWith(kUntrustedPrefix) || !lines[2].startsWith(kTrustedPrefix))
         return SignatureCheck::Malformed;
-    const std::optional<QByteArray> signature =
-        DecodeBase64(lines[1], kLegacy.size() + kIdBytes + crypto_sign_BYTES);
+    const std::optional<QByteArray> signature = DecodeBase64(lines[1], kLegacy.size() + kIdBytes + crypto_sign_BYTES);
     const std::optional<QByteArray> global = DecodeBase64(lines[3], crypto_sign_BYTES);
     if (!signature || !global)
         return SignatureCheck::Malformed;
