@@ -45,7 +45,6 @@ std::optional<QString> Joined(const std::optional<QStringList>& names)
 // Windows editor saves as "Unicode" (either byte order, after its mark).
 TEST(IniRules, ValuesReadAsWritten)
 {
-    const QString e = u"é"_s;
     const QString emoji = u"😀"_s;  // one character, two UTF-16 units
     auto file = [](const QString& value) { return "[S]\r\nK=" + value.toUtf8(); };
     // clang-format off
@@ -60,7 +59,7 @@ TEST(IniRules, ValuesReadAsWritten)
         {"empty quotes", "[S]\nK=\"\"\n", ""}, {"empty value", "[S]\nK=\n", ""}, {"= in value", "[S]\nK=a=b\n", "a=b"},
         {"LF", "[O]\nK=9\n[S]\nL=x\nK=1\n", "1"}, {"CR LF", "[O]\r\nK=9\r\n[S]\r\nL=x\r\nK=1\r\n", "1"},
         {"lone CR", "[O]\rK=9\r[S]\rL=x\rK=1\r", "1"}, {"CR ends a value", "[S]\r\nK=1\rX=2\r\n", "1"},
-        {"no line end at the end", "[S]\nK=1", "1"}, {"comment", "[S]\n;K=0\nK=1\n", "1"},
+        {"no line end at the end", "[S]\nK=1", "1"}, {"comment", "[S]\n;K=0\n", kDefault, "S", ";K"},
         {"indented comment", "[S]\n  ; K=0\nK=1\n", "1"}, {"commented section", ";[S]\nK=0\n[S]\nK=1\n", "1"},
         {"line without = hides nothing", "[S]\njunk\nK=1\n", "1"}, {"line without = is a key", "[S]\nK\n", ""},
         {"text after ]", "[S] x\nK=1\n", "1"}, {"[ without ] opens no section", "[S]\n[broken\nK=1\n", "1"},
@@ -71,15 +70,15 @@ TEST(IniRules, ValuesReadAsWritten)
         {"prefix of the key", "[S]\nKX=1\n", kDefault}, {"prefix of the section", "[SX]\nK=1\n", kDefault},
         {"250 cut to 199", file(QString(250, u'a')), QString(199, u'a')},
         {"199 kept", file(QString(199, u'b')), QString(199, u'b')},
-        {"two-byte UTF-8 counted as characters", file(e.repeated(250)), e.repeated(199)},
+        {"two-byte UTF-8 counted as characters", file(u"é"_s.repeated(250)), u"é"_s.repeated(199)},
         {"emoji counted as characters", file(emoji.repeated(250)), emoji.repeated(199)},
         {"emoji 199th kept whole", file(QString(198, u'd') + emoji + u'z'), QString(198, u'd') + emoji},
         {"emoji 200th dropped whole", file(QString(199, u'e') + emoji), QString(199, u'e')},
         {"cut after the quotes go", file(u'"' + QString(250, u'f') + u'"'), QString(199, u'f')},
-        {"Windows-1252 bytes counted as characters", "[S]\nK=" + QByteArray(250, '\xE9'), e.repeated(199)},
+        {"Windows-1252 bytes counted as characters", "[S]\nK=" + QByteArray(250, '\xE9'), u"é"_s.repeated(199)},
         {"UTF-8 byte-order mark", "\xEF\xBB\xBF[S]\r\nK=1\r\n", "1"}, {"UTF-8", "[S]\nK=Caf\xC3\xA9\n", u"Café"_s},
         {"Windows-1252", "[S]\nK=Caf\xE9\n", u"Café"_s}, {"Windows-1252 0x80-0x9F", "[S]\nK=\x80\x93\x94", u"€“”"_s},
-        {"truncated UTF-8 is Windows-1252", "[S]\nK=ab\xC3\n", u"abÃ"_s},
+        {"truncated UTF-8 is Windows-1252", "[S]\nK=ab\xC3\n", u"abÃ"_s}, {"FF FE", "[S]\nK=\xFF\xFE\n", u"ÿþ"_s},
         {"UTF-8 beside Windows-1252", "[S]\nX=\xE9t\xE9\nK=Caf\xC3\xA9\n", u"Café"_s},
         {"Windows-1252 beside UTF-8", "[S]\nX=\xC3\xA9t\xC3\xA9\nK=Caf\xE9\n", u"Café"_s},
     };
@@ -219,6 +218,8 @@ TEST(SiteRules, AddressesAndLocalNamesAreVerbatim)
         {LocalFileName(site + "0.3/s/x.dat"), "x.dat"}, {LocalFileName("h/a%20b\\x.dat?v=1"), "a%20b\\x.dat?v=1"},
     };
     // clang-format on
+    for (const auto& [made, expected] : rows)
+        EXPECT_EQ(made, expected);
     for (const QString& safe : {u"a.exe"_s, u"sub\\x.dat"_s, u"..x"_s, u"..."_s})
         EXPECT_TRUE(IsSafeLocalName(safe)) << safe.toStdString();
     for (const QString& unsafe : {u""_s, u"."_s, u".."_s, u"..\\x"_s, u"a\\..\\x"_s, u"\\x"_s, u"\t"_s, u"\x7f"_s})
