@@ -13,17 +13,21 @@
 namespace tarnwick {
 namespace {
 
-// The digest kept on the entry the queue marked "Busy..." for this URL. Keys are compared
-// only on such entries, so the walk costs one status comparison per entry above it.
-QByteArray DigestForFetch(const DownloadList& list, const QString& url)
+// The digest the manifest gave for this URL, kept on its list entry. The queue takes entries
+// from the top and marks each "Busy..." before its fetch, so that entry sits just above the
+// first one still "Valid", or is the last: found without walking a long list for every file.
+// Any other order (a caller other than the queue) is covered by a walk.
+QByteArray DigestForFetch(DownloadList& list, const QString& url)
 {
     const QString busy = QString::fromLatin1(status::kBusy);
-    for (int i = 0; i < list.ItemCount(); ++i) {
-        const QTreeWidgetItem* item = list.Item(i);
-        if (DownloadList::HasStatus(item, busy) && DownloadList::Key(item) == url)
-            return ListedDigest(item);
-    }
-    return {};
+    auto isFetched = [&](const QTreeWidgetItem* item) {
+        return item && DownloadList::HasStatus(item, busy) && DownloadList::Key(item) == url;
+    };
+    QTreeWidgetItem* next = list.FirstValid();
+    const QTreeWidgetItem* fetched = next ? list.itemAbove(next) : list.Item(list.ItemCount() - 1);
+    for (int i = 0; !isFetched(fetched) && i < list.ItemCount(); ++i)
+        fetched = list.Item(i);
+    return isFetched(fetched) ? ListedDigest(fetched) : QByteArray();
 }
 
 }  // namespace
