@@ -29,7 +29,7 @@ constexpr std::nullopt_t kFails = std::nullopt;
 struct IniRow {
     const char* what;
     QByteArray content;
-    QString expected, section = u"S"_s, key = u"K"_s;  // the value, and what is asked for,
+    QString expected, section = u"S"_s, key = u"K"_s;  // the value, and what is asked for
 };
 
 // The names with a "|" after each, so that no names and one empty name differ.
