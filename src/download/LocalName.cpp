@@ -6,7 +6,8 @@ namespace tarnwick {
 
 QString LocalFileName(const QString& url)
 {
-    return url.mid(url.lastIndexOf(u'/') + 1);
+    const qsizetype slash = url.lastIndexOf(u'/');
+    return slash < 0 ? QString() : url.mid(slash + 1);
 }
 
 bool IsSafeLocalName(const QString& name)

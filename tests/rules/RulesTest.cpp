@@ -214,7 +214,7 @@ TEST(SiteRules, AddressesAndLocalNamesAreVerbatim)
         {ManifestUrl(site, " 0.3 b%20"), site + " 0.3 b%20/check.update"}, {FileUrl(site, "0.3", ""), site + "0.3/"},
         {FileUrl(site, "", "a.exe"), site + "/a.exe"}, {FileUrl(site, "0.3", "s/x y?v=1"), site + "0.3/s/x y?v=1"},
         {WebSiteDomain("https://www.tarnwick.example:8443/x/"), "www.tarnwick.example"},
-        {LocalFileName(site + "0.3/Tarnwick.exe"), "Tarnwick.exe"}, {LocalFileName(site + "0.3/"), ""},
+        {LocalFileName(site + "0.3/Tarnwick.exe"), "Tarnwick.exe"}, {LocalFileName(site + "0.3/"), ""}, {LocalFileName("a.exe"), ""},
         {LocalFileName(site + "0.3/s/x.dat"), "x.dat"}, {LocalFileName("h/a%20b\\x.dat?v=1"), "a%20b\\x.dat?v=1"},
     };
     // clang-format on
