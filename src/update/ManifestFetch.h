@@ -14,10 +14,11 @@ class HttpTransfer;
 // An empty answer is fetched again without a pause, up to three fetches in all.
 inline constexpr int kManifestAttempts = 3;
 
-// Nothing when a fetch fails or the manifest is refused; the empty text when every attempt
-// answered empty. With a signing key (minisign's base64 public-key line) the signature
-// "<url>.minisig" is fetched right after the manifest and both must match, and the manifest
-// must carry its files' digests. A malformed "sha256" element is refused with or without a key.
+// Nothing when a fetch fails or the manifest is refused; without a key, the empty text when
+// every attempt answered empty. With a signing key (minisign's base64 public-key line) the
+// signature "<url>.minisig" is fetched right after the manifest and must hold for its bytes,
+// and the manifest must carry its files' digests. A malformed "sha256" element is refused with
+// or without a key.
 std::optional<QString> FetchManifestText(HttpTransfer& transfer, const QString& url, int attempts,
                                          const QString& signingKey);
 
