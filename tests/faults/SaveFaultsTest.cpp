@@ -1,0 +1,109 @@
+// Faults on the receiving side of a download: the file to replace, the folder, the disk under
+// it, and a device that refuses writes.
+#include "platform/HttpTransfer.h"
+#include "support/WindowFixture.h"
+
+#include <QNetworkAccessManager>
+
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace tarnwick::test {
+namespace {
+
+// A 1 MiB tmpfs over the application folder, for the faults only a file system gives: a disk
+// that fills up, a folder that refuses writes even to root. Mounting needs root.
+struct Tmpfs {
+    Tmpfs(WindowFixture& h, qint64 free, bool readOnly)
+        : path(QFile::encodeName(h.folder.Path())), mounted(::mount("tmpfs", path, "tmpfs", 0, "size=1m") == 0)
+    {
+        h.Install();
+        h.Publish(
+            {{"Tarnwick.exe", QByteArray(10000, 'n')}, {"readme.txt", "five!"}, {"Preferences.ini", "[Settings]"}});
+        struct statvfs disk {};
+        ::statvfs(path, &disk);
+        h.folder.Write("filler", QByteArray(qMax<qint64>(0, disk.f_bavail * disk.f_bsize - free), 'f'));
+        if (readOnly)
+            ::mount("tmpfs", path, "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m");
+    }
+    ~Tmpfs() { mounted&& ::umount2(path, MNT_DETACH); }
+    QByteArray path;
+    bool mounted;
+};
+
+struct Target {
+    const char* name;
+    std::function<void(WindowFixture&)> prepare;
+    QStringList statuses;  // of the listed files, in the list's order
+    qint64 diskFree = -1;  // with a tmpfs: the bytes left on it
+    bool readOnlyDisk = false;
+};
+void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
+
+const Target kTargets[] = {
+    {"read-only file",
+     [](auto& h) { QFile::setPermissions(h.folder.FilePath("Tarnwick.exe"), QFile::ReadOwner); },
+     {"Failed", "Done"}},
+    {"a folder in the file's place",
+     [](auto& h) { QFile::remove(h.folder.FilePath("Tarnwick.exe")), h.folder.Write("Tarnwick.exe/in", "in"); },
+     {"Failed", "Done"}},
+    {"name that would leave the folder",
+     [](auto& h) {
+         h.Publish({{"..\\escaped", "x"}, {"readme.txt", kNewReadme}});
+     },
+     {"Failed", "Done"}},
+    {"name the file system refuses",
+     [](auto& h) {
+         h.Publish({{QString(300, 'a'), "x"}, {"readme.txt", kNewReadme}});
+     },
+     {"Failed", "Done"}},
+    {"folder that refuses writes", nullptr, {"Failed", "Failed", "Failed"}, 1 << 20, true},
+    {"full disk", nullptr, {"Failed", "Failed", "Failed"}, 0},
+    // Four KiB hold each of the two small files in turn, the old one's place freed each time.
+    {"4 KiB left", nullptr, {"Done", "Failed", "Done"}, 4096},
+};
+
+class SaveFault : public ::testing::TestWithParam<Target> {};
+INSTANTIATE_TEST_SUITE_P(Rows, SaveFault, ::testing::ValuesIn(kTargets));
+
+// Guards the save step: a file that cannot be saved whole is "Failed" with one message each,
+// the old file stays byte for byte and no temporary file is left; a name that would leave the
+// folder is never fetched; a file saved is saved whole, never empty or cut.
+TEST_P(SaveFault, FailedFilesKeepTheOldOnes)
+{
+    WindowFixture h;
+    std::optional<Tmpfs> disk;
+    GetParam().prepare ? GetParam().prepare(h) : void(disk.emplace(h, GetParam().diskFree, GetParam().readOnlyDisk));
+    if (disk && !disk->mounted)
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    h.before = h.folder.Snapshot();
+    ASSERT_TRUE(h.ReachCheckResult());
+    h.RunDownloads();
+    ASSERT_EQ(h.Statuses(), GetParam().statuses);
+    QMap<QString, QByteArray> saved;
+    for (QTreeWidgetItem* item : h.Window().lDownload->findItems("Done", Qt::MatchExactly, 1))
+        saved.insert(item->text(0), h.site.Body(kSite + item->text(0)));
+    h.ExpectFolder(saved);
+    EXPECT_EQ(h.messages, QStringList(GetParam().statuses.count("Failed"), kErrorBox));
+    EXPECT_FALSE(h.site.requests.join(' ').contains("escaped"));
+}
+
+// Guards a write refused half way (a device standing in for a disk that fails): the transfer
+// fails rather than reporting success, or Cancelled as if the user had ended it.
+TEST(SaveFaults, RefusedWriteFailsTheTransfer)
+{
+    struct Refusing : QIODevice {
+        qint64 readData(char*, qint64) override { return -1; }
+        qint64 writeData(const char*, qint64 size) override { return pos() + size > 1000 ? -1 : size; }
+    } sink;
+    sink.open(QIODevice::WriteOnly);
+    LocalSite site;
+    site.Put("/f", kNewExe);
+    QNetworkAccessManager network;
+    const FetchResult result = HttpTransfer(network, {}).OpenUrlInto(site.BaseUrl() + "/f", sink);
+    EXPECT_FALSE(result.ok() || result.cancelled()) << result.error.toStdString();
+}
+
+}  // namespace
+}  // namespace tarnwick::test

@@ -1,0 +1,94 @@
+// A real HTTP server on 127.0.0.1 (a free port), plain or over TLS, serving an update site from
+// memory with a fault per path. It answers inside the test's own event loop, which every fetch
+// of the updater keeps running, and writes each answer byte for byte as the fault says.
+#pragma once
+
+#include <QHash>
+#include <QSslServer>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace tarnwick::test {
+
+using namespace Qt::Literals::StringLiterals;
+
+// How a path answers; the default is its own body with a 200.
+struct Fault {
+    int status = 200;
+    QByteArray headers;                 // more header lines, each ending in CR LF
+    std::optional<QByteArray> body;     // instead of the path's own
+    bool ownLength = true;              // false: only `headers` announce a length
+    int excess = 0;                     // bytes sent beyond the announced length; fewer: the connection closes
+    int pieces = 1;                     // the body in this many parts after the headers,
+    std::chrono::milliseconds delay{};  // each sent after this long without a byte
+};
+
+class LocalSite {
+public:
+    explicit LocalSite(const QSslConfiguration* tls = nullptr) : m_listener(tls ? new QSslServer : new QTcpServer)
+    {
+        if (tls)
+            static_cast<QSslServer*>(m_listener.get())->setSslConfiguration(*tls);
+        m_listener->listen(QHostAddress::LocalHost);
+        m_base = u"%1://127.0.0.1:%2"_s.arg(tls ? "https" : "http").arg(m_listener->serverPort());
+        QObject::connect(m_listener.get(), &QTcpServer::pendingConnectionAvailable, [this] {
+            while (QTcpSocket* socket = m_listener->nextPendingConnection())
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    socket->setProperty("head", socket->property("head").toByteArray() + socket->readAll());
+                    if (socket->property("head").toByteArray().endsWith("\r\n\r\n"))
+                        Answer(*socket, socket->property("head").toByteArray());
+                });
+        });
+    }
+
+    QString BaseUrl() const { return m_base; }  // "http://127.0.0.1:<port>"
+
+    // Serves bytes at a path such as "/updater/0.3/check.update", as decoded from the request.
+    void Put(const QString& path, const QByteArray& body) { m_bodies[path] = body; }
+    QByteArray Body(const QString& path) const { return m_bodies.value(path); }
+    // The next `times` requests for the path get the fault (all of them when times < 0).
+    void SetFault(const QString& path, const Fault& fault, int times = -1) { m_faults[path] = {fault, times}; }
+
+    QStringList requests;  // each request target as sent, in order
+
+private:
+    void Answer(QTcpSocket& socket, const QByteArray& head)
+    {
+        const QByteArray target = head.split(' ').value(1);
+        requests.append(QString::fromLatin1(target));
+        const QString path = QUrl::fromPercentEncoding(target);
+        Fault fault{.status = 404, .body = "not found"};
+        if (auto it = m_faults.find(path); it != m_faults.end() && it->second != 0)
+            fault = it->first, it->second -= it->second > 0;
+        else if (m_bodies.contains(path))
+            fault = {};
+        // The updater asks for the bytes as stored; any other coding could be unpacked on the way.
+        if (const qsizetype at = head.toLower().indexOf("\naccept-encoding:"); at >= 0)
+            fault =
+                head.mid(at + 17, head.indexOf('\r', at + 1) - at - 17).trimmed() == "identity" ? fault : Fault{400};
+        QByteArray body = fault.body.value_or(m_bodies.value(path));
+        socket.write("HTTP/1.1 " + QByteArray::number(fault.status) + " X\r\nConnection: close\r\n" + fault.headers +
+                     (fault.ownLength ? "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" : "\r\n"));
+        fault.excess < 0 ? body.chop(-fault.excess) : void(body.append(fault.excess, '+'));
+        const qsizetype size = (body.size() + fault.pieces - 1) / fault.pieces;
+        for (int i = 0; i < fault.pieces; ++i)
+            QTimer::singleShot(fault.delay * (i + 1), &socket,
+                               [&socket, part = body.mid(i * size, size), end = i + 1 == fault.pieces] {
+                                   socket.write(part);
+                                   if (end)
+                                       socket.disconnectFromHost();
+                               });
+    }
+
+    std::unique_ptr<QTcpServer> m_listener;
+    QString m_base;
+    QHash<QString, QByteArray> m_bodies;
+    QHash<QString, std::pair<Fault, int>> m_faults;
+};
+
+}  // namespace tarnwick::test

@@ -1,0 +1,148 @@
+// Transport faults as rows: each against the transfer itself over real sockets, then once at
+// each place the window fetches (the start-up fetch, the check run, a file of the update).
+#include "platform/HttpTransfer.h"
+#include "support/WindowFixture.h"
+
+#include <QBuffer>
+#include <QNetworkAccessManager>
+#include <QProcess>
+#include <QSslKey>
+
+namespace tarnwick::test {
+namespace {
+
+using Serve = std::function<void(LocalSite&, const QString& path)>;
+struct Row {
+    const char* name;
+    Serve serve;
+    bool textOk;  // a manifest fetched so is read
+    bool fileOk;  // a file fetched so is saved
+};
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
+Serve On(const Fault& fault)
+{
+    return [fault](auto& s, auto& path) { s.SetFault(path, fault); };
+}
+Fault To(const QString& location) { return {.status = 302, .headers = "Location: " + location.toUtf8() + "\r\n"}; }
+
+// A chain of `hops` redirects through /1, /2, ... back to the path itself.
+Serve Hops(int hops)
+{
+    return [hops](auto& s, auto& path) {
+        for (int i = 0; i < hops; ++i)
+            s.SetFault(i ? "/" + QString::number(i) : path,
+                       To(s.BaseUrl() + (i + 1 < hops ? "/" + QString::number(i + 1) : path)), i ? -1 : 1);
+    };
+}
+
+// A site over TLS with a certificate made for this run, which every transfer of the run trusts.
+LocalSite& Tls()
+{
+    static const std::unique_ptr<LocalSite> site = [] {
+        const QTemporaryDir dir;
+        QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                                      "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                                      dir.filePath("key"), "-out", dir.filePath("cert")});
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(dir.filePath("cert"));
+        QSslConfiguration::setDefaultConfiguration(tls);
+        QFile key(dir.filePath("key"));
+        tls.setPrivateKey(QSslKey(key.open(QIODevice::ReadOnly) ? key.readAll() : QByteArray(), QSsl::Ec));
+        tls.setLocalCertificate(tls.caCertificates().constLast());
+        return std::make_unique<LocalSite>(&tls);
+    }();
+    return *site;
+}
+
+// Sends the fetch to a local file that holds the very answer the site would give.
+void ToLocalFile(LocalSite& s, const QString& path)
+{
+    QFile file(QDir::temp().filePath("tarnwick-redirect-target"));
+    file.open(QIODevice::WriteOnly) && file.write(s.Body(path));
+    s.SetFault(path, To(QUrl::fromLocalFile(file.fileName()).toString()));
+}
+
+const Row kRows[] = {
+    {"plain 200", On({}), true, true},
+    {"404 with an error page", On({.status = 404, .body = "<html>error</html>"}), false, false},
+    {"500 with an error page", On({.status = 500, .body = "<html>error</html>"}), false, false},
+    {"204 without a body", On({.status = 204, .body = ""}), false, false},
+    {"206, a range", On({.status = 206, .headers = "Content-Range: bytes 0-999/10000\r\n"}), false, false},
+    {"ten redirects", Hops(10), true, true},
+    {"eleven redirects", Hops(11), false, false},
+    {"redirect from http to https",
+     [](auto& s, auto& path) { Tls().Put(path, s.Body(path)), s.SetFault(path, To(Tls().BaseUrl() + path)); }, true,
+     true},
+    {"redirect from https back to http",
+     [](auto& s, auto& path) {
+         s.SetFault(path, To(Tls().BaseUrl() + path), 1), Tls().SetFault(path, To(s.BaseUrl() + path));
+     },
+     false, false},
+    {"redirect to a local file holding the answer", ToLocalFile, false, false},
+    {"redirect to a closed port", On(To("http://127.0.0.1:1/")), false, false},
+    {"connection dropped before the announced length", On({.excess = -10}), false, false},
+    {"bytes after the announced length", On({.excess = 10}), true, true},
+    {"two lengths, the first 1", On({.headers = "Content-Length: 1\r\n"}), false, false},
+    {"over the 4 MiB text limit",
+     [](auto& s, auto& path) { s.Put(path, s.Body(path).leftJustified(4 << 20 | 1, ' ')); }, false, true},
+    {"silent past the inactivity time-out", On({.delay = 3s}), false, false},
+    {"trickling, never a second without a byte", On({.pieces = 10, .delay = 200ms}), true, true},
+};
+
+class Transport : public ::testing::TestWithParam<Row> {};
+INSTANTIATE_TEST_SUITE_P(Rows, Transport, ::testing::ValuesIn(kRows));
+
+// Guards the transfer: an answer that is not the whole resource with a 200 fails and is never
+// handed on (an error page is no prefix of the file), and a good one arrives byte for byte.
+TEST_P(Transport, Transfer)
+{
+    LocalSite site;
+    site.Put("/f", kNewExe);
+    QNetworkAccessManager network;
+    HttpTransfer transfer(network, {});
+    transfer.SetRequestTimeout(1s);
+    GetParam().serve(site, "/f");
+    const FetchResult text = transfer.OpenUrl(site.BaseUrl() + "/f");
+    EXPECT_TRUE(text.ok() == GetParam().textOk && text.body == (text.ok() ? site.Body("/f") : ""))
+        << text.error.toStdString();
+    GetParam().serve(site, "/f");
+    QBuffer sink;
+    sink.open(QIODevice::WriteOnly);
+    EXPECT_EQ(transfer.OpenUrlInto(site.BaseUrl() + "/f", sink).ok(), GetParam().fileOk);
+    EXPECT_TRUE(GetParam().fileOk ? sink.data() == site.Body("/f") : site.Body("/f").startsWith(sink.data()));
+}
+
+// Guards each place that fetches: a failed start-up fetch gives the welcome page and no notice;
+// a failed check run lists nothing, leaves Next enabled and says nothing; a failed file is
+// "Failed" with one message, the old file whole, the queue going on and the page closing.
+TEST_P(Transport, AtEachPlace)
+{
+    const Row& row = GetParam();
+    WindowFixture start(1s), check(1s), download(1s);
+    start.site.Put(kManifest, Manifest("0.4", {"Tarnwick.exe"}, "0.9"));  // once read, it gives the notice
+    row.serve(start.site, kManifest);
+    EXPECT_EQ(start.StartUp(), row.textOk ? StartUpResult::EndProgram : StartUpResult::ShowWindow);
+    EXPECT_EQ(start.messages.size() + start.opened.size(), row.textOk ? 2 : 0);
+
+    ASSERT_EQ(check.StartUp(), StartUpResult::ShowWindow);
+    row.serve(check.site, kManifest);
+    ASSERT_TRUE(check.RunCheck());
+    EXPECT_EQ(check.Page(), row.textOk ? "pbStatusCheck|Cancel|&Next >|lDownload|New version available:|0.4"
+                                       : "pbStatusCheck|Cancel|&Next >|lDownload");
+    EXPECT_TRUE(check.Window().cmdNext->isEnabled() && check.messages.isEmpty());
+
+    ASSERT_TRUE(download.ReachCheckResult());
+    row.serve(download.site, kSite + "Tarnwick.exe");
+    download.RunDownloads();
+    EXPECT_EQ(download.Statuses(), (QStringList{row.fileOk ? "Done" : "Failed", "Done"}));
+    EXPECT_EQ(download.messages, QStringList(row.fileOk ? 0 : 1, kErrorBox));
+    download.ExpectFolder({{"Tarnwick.exe", row.fileOk ? download.site.Body(kSite + "Tarnwick.exe") : kOldExe},
+                           {"readme.txt", kNewReadme}});
+    EXPECT_EQ(download.Page(), row.fileOk
+                                   ? "pbDownloading|Complete|lDownload||Click Complete to close.|Downloading complete!"
+                                   : "Complete|lDownload||New version available:|0.4");
+}
+
+}  // namespace
+}  // namespace tarnwick::test

@@ -1,0 +1,194 @@
+// Roads through the real window: what the user sees on each page, what the keyboard does, and
+// what the application folder holds afterwards.
+#include "support/WindowFixture.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+namespace tarnwick::test {
+namespace {
+
+// A key pressed on the keyboard: it goes to the control that has the focus.
+void Press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key(key), modifiers);
+}
+
+// Runs `act` once the site has been asked for `path` again after this call.
+std::unique_ptr<QTimer> OnRequest(const WindowFixture& h, const QString& path, std::function<void()> act)
+{
+    auto poll = std::make_unique<QTimer>();
+    QObject::connect(poll.get(), &QTimer::timeout, [&h, path, act, seen = h.site.requests.count(path), t = poll.get()] {
+        if (h.site.requests.count(path) > seen)
+            t->stop(), act();
+    });
+    poll->start(10);
+    return poll;
+}
+
+// Guards the main road by keyboard: the pages in order, Alt+N, the focus back on Next when the
+// check ends, Enter on the focused button whatever its caption; each file byte for byte under
+// its exact name ("#" and "?" are part of it: a decoy lies where a cut address leads), a
+// gzip-labelled file saved as stored, the list ending at a repeated name, and Next pressed
+// again during a download starting no second queue.
+TEST(WindowRoad, MainRoadByKeyboard)
+{
+    WindowFixture h;
+    const QByteArray gzip = QByteArray::fromHex("1f8b08000000000002032b484cce4e4d010010b4f62106000000");
+    const QMap<QString, QByteArray> files{{"Tarnwick.exe", kNewExe},  {"Preferences.ini", "[Settings]\r\nVersion=0.4"},
+                                          {"readme.txt", kNewReadme}, {"notes#1.txt", "notes one"},
+                                          {"a?.txt", "a query"},      {"empty.dat", ""},
+                                          {"data.tar.gz", gzip}};
+    h.Publish(files);
+    h.site.Put(kManifest, h.site.Body(kManifest).replace("</file>", "<br>Tarnwick.exe<br>after.txt</file>"));
+    h.site.Put(kSite + "notes", "decoy");
+    h.site.Put(kSite + "a", "decoy");
+    h.site.SetFault(kSite + "data.tar.gz", {.headers = "Content-Encoding: gzip\r\n"});
+    h.site.SetFault(kSite + "Tarnwick.exe", {.pieces = 4, .delay = 50ms});
+    ASSERT_EQ(h.StartUp(), StartUpResult::ShowWindow);
+    FrmMainUpdater& w = h.Window();
+    EXPECT_EQ(w.lblWelcome3->text(), "Tarnwick Updater will use the internet to check for updates for Tarnwick 0.3.");
+    EXPECT_EQ(h.Page(), "Cancel|&Next >|Click Next to check if there are any updates available.");
+
+    ASSERT_TRUE(h.RunCheck([] { Press(Qt::Key_N, Qt::AltModifier); }));
+    EXPECT_EQ(h.Page(), "pbStatusCheck|Cancel|&Next >|lDownload|New version available:|0.4");
+    EXPECT_EQ(QApplication::focusWidget(), w.cmdNext);
+    const auto again = OnRequest(h, kSite + "Tarnwick.exe", [&] { QTest::keyClick(w.cmdNext, Qt::Key_Return); });
+    Press(Qt::Key_Return);
+    EXPECT_EQ(h.Statuses(), QStringList(7, "Done"));
+    h.ExpectFolder(files);
+    EXPECT_TRUE(h.site.requests.contains(kSite + "notes%231.txt") && h.messages.isEmpty());
+    EXPECT_EQ(h.Page(), "pbDownloading|Complete|lDownload||Click Complete to close.|Downloading complete!");
+    EXPECT_TRUE(w.pbDownloading->value() == 7 && w.pbDownloading->maximum() == 7);
+    w.cmdCancel->setFocus();
+    Press(Qt::Key_Return);
+    EXPECT_TRUE(h.ended == 1 && !w.isVisible());
+}
+
+// Guards the failure road: each failed file "Failed" with one message made of the language
+// file's texts, shown before the page turns into its closing state; the queue going on after a
+// failure and taking no file twice (a box runs an event loop, where the next run starts); the
+// old files byte for byte; the closing button ending the program.
+TEST(WindowRoad, FailuresWithMessagesFromTheLanguageFile)
+{
+    WindowFixture h;
+    h.folder.WritePreferences("0.3", "Deutsch");
+    h.folder.WriteLanguage("Deutsch", {"ErrorDownloading=Fehler.", "ErrorDownloading2=Tarnwick schließen.",
+                                       "ErrorDownloading3=Später!", "VersionExplain3=Fertig"});
+    h.before = h.folder.Snapshot();
+    h.Publish({{"Tarnwick.exe", kNewExe}, {"new.txt", "new"}, {"readme.txt", kNewReadme}});
+    h.site.SetFault(kSite + "Tarnwick.exe", {.status = 404, .body = "<html>error page</html>"});
+    h.site.SetFault(kSite + "readme.txt", {.excess = -3});
+    int nextGoneWhileOpen = 0;
+    h.whileOpen = [&] { nextGoneWhileOpen += h.Window().cmdNext->isHidden(); };
+    ASSERT_TRUE(h.ReachCheckResult());
+    h.RunDownloads();
+    EXPECT_EQ(h.Statuses(), (QStringList{"Failed", "Done", "Failed"}));
+    EXPECT_EQ(h.messages, QStringList(2, Box("Fehler.\r\nTarnwick schließen.\r\n\r\nSpäter!")));
+    EXPECT_EQ(nextGoneWhileOpen, 0);
+    EXPECT_EQ(h.site.requests.size(), 6);
+    h.ExpectFolder({{"new.txt", "new"}});
+    EXPECT_EQ(h.Page(), "Fertig|lDownload|||0.4");
+    QTest::keyClick(h.Window().cmdCancel, Qt::Key_Return);
+    EXPECT_EQ(h.ended, 1);
+}
+
+// Guards the language rule on the window: captions from the language file, a missing key
+// emptying its caption, the window caption staying; and the completion texts read afresh from
+// a Preferences.ini that the run itself replaced.
+TEST(WindowRoad, LanguageFileAndPreferencesReplacedDuringTheRun)
+{
+    WindowFixture h;
+    h.folder.WritePreferences("0.3", "Deutsch");
+    h.folder.WriteLanguage("Deutsch", {"cmdNext=&Weiter >", "lblExplain=Weiter drücken.", "VersionExplain=Neu:"});
+    h.folder.WriteLanguage("Nederlands",
+                           {"VersionExplain3=Sluiten", "VersionExplain4=Klaar!", "NextToDownload2=Klik."});
+    h.before = h.folder.Snapshot();
+    h.Publish({{"Preferences.ini", "[Settings]\r\nLang=Nederlands\r\nVersion=0.4"}});
+    ASSERT_EQ(h.StartUp(), StartUpResult::ShowWindow);
+    EXPECT_EQ(h.Window().windowTitle() + h.Window().lblWelcome->text(), "Tarnwick Updater");
+    EXPECT_EQ(h.Page(), "|&Weiter >|Weiter drücken.");
+    ASSERT_TRUE(h.RunCheck());
+    EXPECT_EQ(h.Window().lblVersionExplain->text(), "Neu:");
+    h.RunDownloads();
+    h.ExpectFolder({{"Preferences.ini", "[Settings]\r\nLang=Nederlands\r\nVersion=0.4"}});
+    EXPECT_EQ(h.Page(), "pbDownloading|Sluiten|lDownload||Klik.|Klaar!");
+}
+
+// Guards the up-to-date page, for the same version and for one smaller only as text: nothing
+// listed or fetched, Next gone, Cancel "Complete", and Escape closing it.
+TEST(WindowRoad, UpToDate)
+{
+    for (const QString& published : {"0.3", "0.10"}) {
+        WindowFixture h;
+        h.site.Put(kManifest, Manifest(published, {"Tarnwick.exe"}));
+        ASSERT_TRUE(h.ReachCheckResult());
+        EXPECT_EQ(h.Page(), "pbStatusCheck|Complete|lDownload|Click Complete to close.|Version up to date!");
+        Press(Qt::Key_Escape);
+        EXPECT_TRUE(h.ended == 1 && h.site.requests.size() == 2 && h.Statuses().isEmpty() && h.messages.isEmpty());
+    }
+}
+
+// Guards Escape (Cancel) while a fetch waits, in the check run and in a download: the fetch is
+// abandoned, not waited out; the program ends; nothing is written afterwards (the old file
+// whole, no temporary file, the queue stopped) and no message shows.
+TEST(WindowRoad, CancelWhileAFetchWaits)
+{
+    for (const bool download : {false, true}) {
+        SCOPED_TRACE(download ? "download" : "check run");
+        WindowFixture h;
+        ASSERT_EQ(h.StartUp(), StartUpResult::ShowWindow);
+        ASSERT_TRUE(!download || h.RunCheck());
+        const QString slow = download ? kSite + "Tarnwick.exe" : kManifest;
+        h.site.SetFault(slow, {.pieces = 10, .delay = 2s});  // twenty seconds of bytes
+        const auto cancel = OnRequest(h, slow, [] { Press(Qt::Key_Escape); });
+        QElapsedTimer clock;
+        clock.start();
+        download ? h.RunDownloads() : void(h.RunCheck());
+        QCoreApplication::processEvents();  // notifications still queued must start nothing
+        EXPECT_LT(clock.elapsed(), 10000) << "the fetch was waited out";
+        EXPECT_TRUE(h.ended == 1 && !h.Window().isVisible() && h.messages.isEmpty() && h.site.requests.last() == slow);
+        h.ExpectFolder();
+    }
+}
+
+// Guards the newer-updater notice: its message (the [General] texts of the language file when
+// one is chosen, a missing line empty), the manifest fetched again after empty answers, the
+// web site opened only once the box is closed, even a browser that does not start ending the
+// program, and the window never shown.
+TEST(WindowRoad, NewerUpdaterNotice)
+{
+    for (const QString& language : {"English", "Deutsch"}) {
+        WindowFixture h;
+        h.folder.WritePreferences("0.3", language);
+        h.folder.WriteLanguage("Deutsch", {"NewUpdater=not this section"}, {"NewUpdater=Neuer Updater."});
+        h.site.Put(kManifest, Manifest("0.4", {}, "0.3"));
+        h.site.SetFault(kManifest, {.body = ""}, 2);
+        h.browserStarts = language == "English";
+        h.whileOpen = [&] { EXPECT_TRUE(h.opened.isEmpty()) << "the browser opened before the box was closed"; };
+        EXPECT_EQ(h.StartUp(), StartUpResult::EndProgram);
+        EXPECT_FALSE(h.Window().testAttribute(Qt::WA_WState_ExplicitShowHide)) << "the window was shown";
+        EXPECT_EQ(h.messages,
+                  QStringList{Box(h.browserStarts ? "There is a new version of Tarnwick Updater available.\r\nYou will "
+                                                    "be send to www.tarnwick.example for download."
+                                                  : "Neuer Updater.\r\n",
+                                  0)});
+        EXPECT_EQ(h.opened, QStringList{"http://www.tarnwick.example/"});
+    }
+}
+
+// Guards the start-up fetch's own time-out: a site silent for longer gives the welcome page
+// without the notice it would have given, while the check run waits its longer time-out.
+TEST(WindowRoad, StartUpFetchGivesUpOnItsOwnTimeOut)
+{
+    WindowFixture h(30s);
+    h.setup.startUpTimeout = 300ms;
+    h.site.Put(kManifest, Manifest("0.4", {"Tarnwick.exe"}, "0.9"));
+    h.site.SetFault(kManifest, {.delay = 1s}, 2);
+    EXPECT_EQ(h.StartUp(), StartUpResult::ShowWindow);
+    ASSERT_TRUE(h.RunCheck());
+    EXPECT_TRUE(h.messages.isEmpty() && h.opened.isEmpty() && h.Statuses() == QStringList{"Valid"});
+}
+
+}  // namespace
+}  // namespace tarnwick::test
