@@ -1,113 +1,112 @@
-// The publisher's signature and the per-file digests: keys and signatures come from the real
-// minisign tool, made at test time, never from the code under test.
+// The publisher's signature and the per-file digests, from the rules to the window. Keys,
+// signatures and signed sites are made at test time by the real minisign tool (sites through
+// scripts/publish-site.sh), never by the code under test.
+#include "support/WindowFixture.h"
 #include "update/ManifestDigests.h"
 #include "update/Signature.h"
 
-#include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 
-#include <gtest/gtest.h>
+namespace tarnwick::test {
 
-#include <functional>
+// Runs a tool at test time; a tool that fails fails the test.
+static void RunTool(const QString& program, const QStringList& args) { EXPECT_EQ(QProcess::execute(program, args), 0); }
 
-namespace tarnwick {
-namespace {
-
-using Change = std::function<void(QByteArray& message, QByteArray& minisig)>;
-
-// A folder where minisign makes key pairs and signs; a failing run fails the test.
-struct Minisign {
-    QTemporaryDir dir;
-    QByteArray Run(const QStringList& args, const QString& output)
-    {
-        QProcess tool;
-        tool.setWorkingDirectory(dir.path());
-        tool.start(QStringLiteral("minisign"), args);
-        EXPECT_TRUE(tool.waitForFinished(60'000) && tool.exitCode() == 0) << tool.readAllStandardError().data();
-        QFile file(dir.filePath(output));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    QString NewKey(const QString& name)
-    {
-        return QString::fromLatin1(Run({"-G", "-W", "-p", name + ".pub", "-s", name + ".key"}, name + ".pub").split('\n').value(1));
-    }
-    QByteArray Sign(const QString& file, const QByteArray& bytes, bool legacy, const QString& key = "a")
-    {
-        QFile out(dir.filePath(file));
-        EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
-        out.close();
-        return Run(QStringList{"-S", "-s", key + ".key", "-m", file} + (legacy ? QStringList{"-l"} : QStringList()), file + ".minisig");
-    }
-};
-
-struct SignatureRow {
-    const char* name;
-    bool legacy;
-    const char* signedBy;
-    Change change;
-    SignatureCheck expected;
-};
-
-void ChangeSignatureByte(QByteArray&, QByteArray& sig)
+static QString NewKey(const TempAppFolder& dir, const QString& n)
 {
-    char& c = sig[sig.indexOf('\n') + 60];  // inside the Ed25519 signature, past the key id
-    c = c == 'A' ? 'B' : 'A';
+    RunTool(u"minisign"_s, {"-G", "-W", "-p", dir.FilePath(n + ".pub"), "-s", dir.FilePath(n + ".key")});
+    return dir.Snapshot().value(n + ".pub").split('\n').value(1);
 }
 
-// Guards against accepting a manifest that the publisher's key did not sign exactly as served.
-TEST(Signature, RowsMadeByMinisign)
+// Guards against acting on a manifest that the built-in key did not sign exactly as served.
+TEST(Trust, SignatureRows)
 {
-    Minisign tool;
-    const std::optional<SigningKey> key = ParseSigningKey(tool.NewKey("a"));
-    tool.NewKey("b");
-    ASSERT_TRUE(key);
-    const Change none = [](QByteArray&, QByteArray&) {};
-    const SignatureRow rows[] = {
-        {"prehashed", false, "a", none, SignatureCheck::Valid},
-        {"legacy", true, "a", none, SignatureCheck::Valid},
-        {"another key", false, "b", none, SignatureCheck::WrongKey},
-        {"manifest byte, prehashed", false, "a", [](QByteArray& m, QByteArray&) { m[7] = 'X'; }, SignatureCheck::FileMismatch},
-        {"manifest byte, legacy", true, "a", [](QByteArray& m, QByteArray&) { m[7] = 'X'; }, SignatureCheck::FileMismatch},
-        {"signature byte", false, "a", ChangeSignatureByte, SignatureCheck::FileMismatch},
-        {"trusted comment", false, "a", [](QByteArray&, QByteArray& s) { s.insert(s.indexOf("\ntrusted comment: ") + 18, 'x'); }, SignatureCheck::CommentMismatch},
-        {"global signature cut", false, "a", [](QByteArray&, QByteArray& s) { s.chop(8); }, SignatureCheck::Malformed},
-        {"error page", false, "a", [](QByteArray&, QByteArray& s) { s = "<html><body>Not Found</body></html>\n"; }, SignatureCheck::Malformed},
+    const TempAppFolder keys;
+    const std::optional<SigningKey> key = ParseSigningKey(NewKey(keys, u"a"_s));
+    ASSERT_TRUE(key && !NewKey(keys, u"b"_s).isEmpty());
+    // One byte changed at `at` of the manifest (line -1) or of that line of the .minisig; the
+    // untrusted comment (line 0 past its prefix) is covered by no signature.
+    const std::tuple<const char*, const char*, const char*, int, int, SignatureCheck> rows[] = {
+        {"prehashed", "-H", "a", 0, 25, SignatureCheck::Valid},
+        {"legacy", "-l", "a", 0, 25, SignatureCheck::Valid},
+        {"another key", "-H", "b", 0, 25, SignatureCheck::WrongKey},
+        {"manifest byte", "-l", "a", -1, 7, SignatureCheck::FileMismatch},
+        {"signature byte", "-H", "a", 1, 60, SignatureCheck::FileMismatch},
+        {"trusted comment", "-H", "a", 2, 20, SignatureCheck::CommentMismatch},
+        {"malformed first line", "-H", "a", 0, 0, SignatureCheck::Malformed},
     };
-    for (const SignatureRow& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, format, signer, line, at, expected] : rows) {
+        SCOPED_TRACE(name);
         QByteArray manifest = "<ver>0.4</ver>\r\n<file>a.txt</file>\r\n";
-        QByteArray minisig = tool.Sign("check.update", manifest, row.legacy, row.signedBy);
-        row.change(manifest, minisig);
-        EXPECT_EQ(CheckSignature(*key, manifest, minisig), row.expected);
+        keys.Write(u"m"_s, manifest);
+        RunTool(u"minisign"_s, {"-S", format, "-s", keys.FilePath(signer + u".key"_s), "-m", keys.FilePath(u"m"_s)});
+        QByteArray minisig = keys.Snapshot().value(u"m.minisig"_s);
+        QByteArray& changed = line < 0 ? manifest : minisig;
+        const qsizetype index = at + (line > 0 ? minisig.split('\n').mid(0, line).join('\n').size() + 1 : 0);
+        changed[index] = changed[index] == 'A' ? 'B' : 'A';
+        EXPECT_EQ(CheckSignature(*key, manifest, minisig), expected);
     }
 }
 
-// Guards against saving files whose digests the manifest does not give one for one.
-TEST(ManifestDigests, Rows)
+// Guards against checking files against digests that do not pair one for one with the names.
+TEST(Trust, DigestRows)
 {
-    const QString d1(64, u'a'), d2 = QStringLiteral("0123456789abcdef").repeated(4);
-    const struct {
-        QString document;
-        ManifestDigests::State expected;
-    } rows[] = {
-        {"<file>x<br>y</file><sha256>" + d1 + "<br>" + d2 + "</sha256>", ManifestDigests::State::Listed},
-        {"<file>x<br>y</file><sha256>" + d1.toUpper() + "<br>\r\n" + d2.toUpper() + "</sha256>", ManifestDigests::State::Listed},
-        {"<file>x<br>y</file><sha256>" + d1 + "</sha256>", ManifestDigests::State::Malformed},
-        {"<file>x<br>y</file><sha256>" + d1 + "<br>" + d2 + "<br>" + d1 + "</sha256>", ManifestDigests::State::Malformed},
-        {"<file>x</file><sha256>" + d1.left(63) + "g</sha256>", ManifestDigests::State::Malformed},
-        {"<ver>0.3</ver><sha256></sha256>", ManifestDigests::State::Listed},
-        {"<file>x</file>", ManifestDigests::State::Absent},
+    const QString a(64, u'a'), b = u"0123456789abcdef"_s.repeated(4), two = u"<file>x<br>y</file>"_s;
+    const std::pair<QString, ManifestDigests::State> rows[] = {
+        {two + "<sha256>" + a.toUpper() + "<br>\r\n" + b.toUpper() + "</sha256>", ManifestDigests::State::Listed},
+        {two + "<sha256>" + a + "</sha256>", ManifestDigests::State::Malformed},
+        {two + "<sha256>" + a + "<br>" + b + "<br>" + a + "</sha256>", ManifestDigests::State::Malformed},
+        {two + "<sha256>" + a + "<br>" + b.left(63) + "g</sha256>", ManifestDigests::State::Malformed},
+        {two, ManifestDigests::State::Absent},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.document.toStdString());
-        const ManifestDigests read = ReadManifestDigests(row.document);
-        EXPECT_EQ(read.state, row.expected);
-        if (read.state == ManifestDigests::State::Listed && !read.digests.isEmpty())
-            EXPECT_EQ(read.digests, (QList<QByteArray>{QByteArray::fromHex(d1.toLatin1()), QByteArray::fromHex(d2.toLatin1())}));
+    for (const auto& [document, expected] : rows) {
+        SCOPED_TRACE(document.toStdString());
+        EXPECT_EQ(ReadManifestDigests(document).state, expected);
     }
-    EXPECT_FALSE(ManifestDigestsAcceptable(QStringLiteral("<file>x</file>"), true));
+    EXPECT_FALSE(ManifestDigestsAcceptable(two, true));  // signed, but vouching for names only
 }
 
-}  // namespace
-}  // namespace tarnwick
+// Guards against a window that, with a key built in, acts on a manifest whose signature is
+// missing or an error page, or saves a file that differs from its signed digest; and against
+// any change for an updater built without a key. M is the manifest, as the site saw it asked.
+TEST(Trust, WindowRows)
+{
+    enum Signature { NoKey, Valid, Missing, ErrorPage };
+    const std::tuple<const char*, Signature, QString, QString> rows[] = {
+        {"no key, unsigned", NoKey, "Done Done", "M M M Tarnwick.exe readme.txt"},
+        {"signed, program changed after", Valid, "Failed Done",
+         "M M.minisig M M.minisig M M.minisig Tarnwick.exe readme.txt"},
+        {".minisig missing", Missing, "", "M M.minisig M M.minisig"},
+        {".minisig an error page", ErrorPage, "", "M M.minisig M M.minisig"},
+    };
+    for (const auto& [name, signature, statuses, fetched] : rows) {
+        SCOPED_TRACE(name);
+        WindowFixture h;
+        const QStringList files{u"Tarnwick.exe"_s, u"readme.txt"_s};
+        if (signature != NoKey) {
+            const TempAppFolder site;
+            for (const QString& file : files)
+                site.Write(file, h.site.Body(kSite + file));
+            // Announces a newer updater where the signature fails: start-up must not act on it.
+            site.Write(u"check.update"_s, Manifest(u"0.4"_s, files, signature == Valid ? "0.2" : "0.3"));
+            h.setup.signingKey = NewKey(site, u"a"_s);  // not a listed file: publishing leaves it alone
+            RunTool(TARNWICK_PUBLISH_SITE, {"-s", site.FilePath(u"a.key"_s), site.Path()});
+            h.site.Put(kManifest, site.Snapshot().value(u"check.update"_s));
+            if (signature != Missing)
+                h.site.Put(kManifest + ".minisig", signature == Valid ? site.Snapshot().value(u"check.update.minisig"_s)
+                                                                      : "<html><body>404</body></html>");
+            h.site.Put(kSite + files[0], "changed on the site after signing");
+        }
+        ASSERT_TRUE(h.StartUp() == StartUpResult::ShowWindow && h.RunCheck());
+        h.RunDownloads();  // a failed check leaves Next enabled: pressing it must fetch nothing
+        EXPECT_EQ(h.Statuses().join(' '), statuses);
+        EXPECT_EQ(h.site.requests.join(' ').remove(kSite).replace(u"check.update"_s, u"M"_s), fetched);
+        EXPECT_EQ(h.messages, QStringList(statuses.count(u"Failed"_s), kErrorBox));
+        QMap<QString, QByteArray> saved;  // a file marked Done holds what the site served
+        for (qsizetype i = 0; i < h.Statuses().size(); ++i)
+            saved.insert(files[i], h.Statuses()[i] == u"Done"_s ? h.site.Body(kSite + files[i]) : h.before[files[i]]);
+        h.ExpectFolder(saved);
+    }
+}
+
+}  // namespace tarnwick::test
