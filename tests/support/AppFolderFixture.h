@@ -1,36 +1,49 @@
-// A temporary application folder with helpers to write the product's files and to prove
-// afterwards that nothing but the expected files changed.
+// A temporary application folder: the product's files written into it, and every file with its
+// bytes listed, to show afterwards what changed.
 #pragma once
 
-#include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
 #include <QMap>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 namespace tarnwick::test {
 
 class TempAppFolder {
 public:
-    TempAppFolder();
-
     QString Path() const { return m_dir.path(); }
-    QString FilePath(const QString& relative) const;
+    QString FilePath(const QString& relative) const { return m_dir.filePath(relative); }
 
-    void Write(const QString& relative, const QByteArray& bytes) const;
-    QByteArray Read(const QString& relative) const;
-    bool Exists(const QString& relative) const;
+    void Write(const QString& relative, const QByteArray& bytes) const
+    {
+        QDir().mkpath(QFileInfo(FilePath(relative)).path());
+        QFile file(FilePath(relative));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write test file %s", qPrintable(relative));
+    }
+    // Preferences.ini with [Settings]; a null language leaves its key out.
+    void WritePreferences(const QString& version, const QString& language = {}) const
+    {
+        const QString lang = language.isNull() ? QString() : "Lang=" + language + "\r\n";
+        Write("Preferences.ini", ("[Settings]\r\n" + lang + "Version=" + version + "\r\n").toUtf8());
+    }
+    // Lang/<name>.ini with these lines under [frmMainUpdater] and [General].
+    void WriteLanguage(const QString& name, const QStringList& window, const QStringList& general = {}) const
+    {
+        Write("Lang/" + name + ".ini",
+              ("[frmMainUpdater]\r\n" + (window + QStringList{"[General]"} + general).join("\r\n")).toUtf8());
+    }
 
-    // Preferences.ini with [Settings]; a null version or language leaves that key out.
-    void WritePreferences(const QString& version, const QString& language = QString()) const;
-    // Lang/<name>.ini with the given lines under [frmMainUpdater] and [General].
-    void WriteLanguage(const QString& name, const QStringList& windowLines,
-                       const QStringList& generalLines = {}) const;
-
-    // Every regular file below the folder (relative path -> bytes).
-    QMap<QString, QByteArray> Snapshot() const;
-    // Files that exist now but are in neither `before` nor `expectedNew` (left-over temporaries).
-    QStringList NewFilesBesides(const QMap<QString, QByteArray>& before, const QStringList& expectedNew = {}) const;
+    // Every file below the folder by relative path, with its bytes.
+    QMap<QString, QByteArray> Snapshot() const
+    {
+        QMap<QString, QByteArray> files;
+        for (QDirIterator it(Path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+            QFile file(it.next());
+            files.insert(file.fileName().mid(Path().size() + 1), file.open(QIODevice::ReadOnly) ? file.readAll() : "?");
+        }
+        return files;
+    }
 
 private:
     QTemporaryDir m_dir;

@@ -1,29 +1,18 @@
-// Readable gtest failure messages for Qt texts: without these, a failed comparison of two
-// QStrings prints their raw object bytes.
+// Readable gtest failure messages for Qt texts: without these, a failed
+// comparison prints raw object bytes. Lists of texts print element by element
+// through the QString printer.
 #pragma once
 
-#include <QByteArray>
 #include <QString>
-#include <QStringList>
 
 #include <ostream>
 
-// gtest finds these through argument-dependent lookup, so they live beside Qt's own types.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
+// gtest finds these through argument-dependent lookup, so they live beside Qt's
+// own types.
+inline void PrintTo(const QString &text, std::ostream *os) {
+  *os << '"' << text.toStdString() << '"';
 }
-
-inline void PrintTo(const QStringList& texts, std::ostream* os)
-{
-    *os << '{';
-    for (qsizetype i = 0; i < texts.size(); ++i)
-        *os << (i ? ", " : "") << '"' << texts[i].toStdString() << '"';
-    *os << '}';
-}
-
-inline void PrintTo(const QByteArray& bytes, std::ostream* os)
-{
-    constexpr qsizetype kShown = 80;
-    *os << bytes.size() << " bytes \"" << bytes.left(kShown).toStdString() << (bytes.size() > kShown ? "...\"" : "\"");
+inline void PrintTo(const QByteArray &bytes, std::ostream *os) {
+  *os << bytes.size() << " bytes \"" << bytes.left(80).toStdString()
+      << (bytes.size() > 80 ? "...\"" : "\"");
 }
