@@ -66,11 +66,11 @@ void DownloadItem::setData(int column, int role, const QVariant& value)
 
 QTreeWidgetItem* DownloadList::AddItem(const QString& key, const QString& text)
 {
-    if (m_keys.contains(key))
+    if (m_items.contains(key))
         return nullptr;
     auto* item = new DownloadItem(text, key);
     addTopLevelItem(item);
-    m_keys.insert(key);
+    m_items.insert(key, item);
     return item;
 }
 

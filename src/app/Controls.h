@@ -5,7 +5,7 @@
 
 #include <QLabel>
 #include <QProgressBar>
-#include <QSet>
+#include <QHash>
 #include <QTreeWidget>
 
 namespace tarnwick {
@@ -58,6 +58,8 @@ public:
     int ItemCount() const { return topLevelItemCount(); }
     QTreeWidgetItem* Item(int index) const { return topLevelItem(index); }
 
+    // The item with this key, or nullptr.
+    QTreeWidgetItem* ItemByKey(const QString& key) const { return m_items.value(key); }
     static QString Key(const QTreeWidgetItem* item);
     static QString Status(const QTreeWidgetItem* item);
     static void SetStatus(QTreeWidgetItem* item, const QString& status);
@@ -72,7 +74,7 @@ public:
     QTreeWidgetItem* FirstValid();
 
 private:
-    QSet<QString> m_keys;  // keys are unique; the list refuses a second entry with one
+    QHash<QString, QTreeWidgetItem*> m_items;  // by key; a second entry with a key is refused
     int m_taken = 0;       // the items above this index have all been taken by the queue
 };
 

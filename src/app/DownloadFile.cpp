@@ -11,26 +11,6 @@
 #include "settings/Texts.h"
 
 namespace tarnwick {
-namespace {
-
-// The digest the manifest gave for this URL, kept on its list entry. The queue takes entries
-// from the top and marks each "Busy..." before its fetch, so that entry sits just above the
-// first one still "Valid", or is the last: found without walking a long list for every file.
-// Any other order (a caller other than the queue) is covered by a walk.
-QByteArray DigestForFetch(DownloadList& list, const QString& url)
-{
-    const QString busy = QString::fromLatin1(status::kBusy);
-    auto isFetched = [&](const QTreeWidgetItem* item) {
-        return item && DownloadList::HasStatus(item, busy) && DownloadList::Key(item) == url;
-    };
-    QTreeWidgetItem* next = list.FirstValid();
-    const QTreeWidgetItem* fetched = next ? list.itemAbove(next) : list.Item(list.ItemCount() - 1);
-    for (int i = 0; !isFetched(fetched) && i < list.ItemCount(); ++i)
-        fetched = list.Item(i);
-    return isFetched(fetched) ? ListedDigest(fetched) : QByteArray();
-}
-
-}  // namespace
 
 bool FrmMainUpdater::ShowDownloadFailure()
 {
@@ -50,7 +30,7 @@ bool FrmMainUpdater::DownloadFile(HttpTransfer& transfer, const QString& url, co
     if (!IsSafeLocalName(name))
         return transfer.StillExecuting() ? false : ShowDownloadFailure();
 
-    switch (SaveDownload(transfer, url, AppPath(folder, name), DigestForFetch(*lDownload, url))) {
+    switch (SaveDownload(transfer, url, AppPath(folder, name), ListedDigest(lDownload->ItemByKey(url)))) {
     case SaveOutcome::Saved:
         return true;
     case SaveOutcome::Busy:

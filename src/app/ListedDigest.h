@@ -15,7 +15,10 @@ inline void SetListedDigest(QTreeWidgetItem* item, const QByteArray& sha256)
     item->setData(0, kListedDigestRole, sha256);
 }
 
-// Empty when the manifest gave no digests.
-inline QByteArray ListedDigest(const QTreeWidgetItem* item) { return item->data(0, kListedDigestRole).toByteArray(); }
+// Empty when the manifest gave no digests, or for no entry at all (a URL the list does not hold).
+inline QByteArray ListedDigest(const QTreeWidgetItem* item)
+{
+    return item ? item->data(0, kListedDigestRole).toByteArray() : QByteArray();
+}
 
 }  // namespace tarnwick
