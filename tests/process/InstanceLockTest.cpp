@@ -19,24 +19,21 @@ QProcess* OneStays(std::vector<std::unique_ptr<QProcess>>& all, const QString& r
             env.remove(key);
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_RUNTIME_DIR", runtime);
-    const size_t first = all.size();
+    QList<QProcess*> started, running;
     for (int i = 0; i < count; ++i) {
-        all.push_back(std::make_unique<QProcess>());
-        all.back()->setProcessEnvironment(env);
-        all.back()->start(TARNWICK_TESTSITE_BINARY, {});
+        started.append(all.emplace_back(std::make_unique<QProcess>()).get());
+        started.last()->setProcessEnvironment(env);
+        started.last()->start(TARNWICK_TESTSITE_BINARY, {});
     }
-    QList<QProcess*> running;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            running.clear();
-            for (size_t i = first; i < all.size(); ++i)
-                all[i]->state() == QProcess::NotRunning ? void() : running.append(all[i].get());
+            running = started;
+            running.removeIf([](QProcess* p) { return p->state() == QProcess::NotRunning; });
             return running.size() <= 1;
         },
         60000));
-    for (size_t i = first; i < all.size(); ++i)
-        EXPECT_TRUE(running.contains(all[i].get()) ||
-                    (all[i]->exitStatus() == QProcess::NormalExit && all[i]->exitCode() == 0));
+    for (QProcess* p : started)
+        EXPECT_TRUE(running.contains(p) || (p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0));
     return running.value(0);
 }
 
