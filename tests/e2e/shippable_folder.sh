@@ -4,25 +4,11 @@
 # not the one in the repository, and test programs, the demo or build files shipped with it.
 # Usage: shippable_folder.sh BUILD_DIR
 set -euo pipefail
-build=${1:?build folder}
-repo="$(cd "$(dirname "$0")/../.." && pwd)"
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-install.XXXXXX")
-trap 'rm -rf "$prefix"' EXIT
-
-cmake --install "$build" --prefix "$prefix" > "$prefix.log" 2>&1 || { cat "$prefix.log"; rm -f "$prefix.log"; exit 1; }
-rm -f "$prefix.log"
-
-status=0
-actual=$(cd "$prefix" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)
-expected=$(printf '%s\n' Lang Lang/Deutsch.ini Lang/Nederlands.ini tarnwick-updater)
-if [[ "$actual" != "$expected" ]]; then
-  printf 'FAILED: the installed folder holds\n%s\ninstead of\n%s\n' "$actual" "$expected" >&2
-  status=1
-fi
-[[ -x "$prefix/tarnwick-updater" ]] || { echo "FAILED: tarnwick-updater is not executable" >&2; status=1; }
-for sample in "$repo"/demo/app/Lang/*.ini; do
-  cmp -s "$sample" "$prefix/Lang/$(basename "$sample")" ||
-    { echo "FAILED: Lang/$(basename "$sample") differs from the repository's" >&2; status=1; }
-done
-((status == 0)) && echo passed
-exit "$status"
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-install.XXXXXX") && trap 'rm -rf "$prefix"' EXIT
+cmake --install "${1:?build folder}" --prefix "$prefix" > /dev/null
+samples=$(cd "$(dirname "$0")/../../demo/app" && find Lang -name '*.ini' | LC_ALL=C sort)
+held=$(cd "$prefix" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)
+[[ $held == "$(printf '%s\n' Lang "$samples" tarnwick-updater)" ]] || { printf 'FAILED: installed:\n%s\n' "$held"; exit 1; }
+[[ -x $prefix/tarnwick-updater ]] || { echo "FAILED: tarnwick-updater is not executable"; exit 1; }
+for sample in $samples; do cmp "$(dirname "$0")/../../demo/app/$sample" "$prefix/$sample"; done
+echo passed
