@@ -38,31 +38,32 @@ struct Target {
     QStringList statuses;  // of the listed files, in the list's order
     qint64 diskFree = -1;  // with a tmpfs: the bytes left on it
     bool readOnlyDisk = false;
+    bool link = false;  // Tarnwick.exe is a link to a file elsewhere
 };
 void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
 
+// Tarnwick.exe as a link to the old file, moved to another folder.
+void LinkElsewhere(WindowFixture& h)
+{
+    static const QTemporaryDir elsewhere;
+    QFile::rename(h.folder.FilePath("Tarnwick.exe"), elsewhere.filePath("Tarnwick.exe"));
+    QFile::link(elsewhere.filePath("Tarnwick.exe"), h.folder.FilePath("Tarnwick.exe"));
+}
+
+// clang-format off
 const Target kTargets[] = {
-    {"read-only file",
-     [](auto& h) { QFile::setPermissions(h.folder.FilePath("Tarnwick.exe"), QFile::ReadOwner); },
-     {"Failed", "Done"}},
-    {"a folder in the file's place",
-     [](auto& h) { QFile::remove(h.folder.FilePath("Tarnwick.exe")), h.folder.Write("Tarnwick.exe/in", "in"); },
-     {"Failed", "Done"}},
-    {"name that would leave the folder",
-     [](auto& h) {
-         h.Publish({{"..\\escaped", "x"}, {"readme.txt", kNewReadme}});
-     },
-     {"Failed", "Done"}},
-    {"name the file system refuses",
-     [](auto& h) {
-         h.Publish({{QString(300, 'a'), "x"}, {"readme.txt", kNewReadme}});
-     },
-     {"Failed", "Done"}},
+    {"read-only file", [](auto& h) { QFile::setPermissions(h.folder.FilePath("Tarnwick.exe"), QFile::ReadOwner); }, {"Failed", "Done"}},
+    {"a folder in the file's place", [](auto& h) { QFile::remove(h.folder.FilePath("Tarnwick.exe")), h.folder.Write("Tarnwick.exe/in", "in"); }, {"Failed", "Done"}},
+    {"name that would leave the folder", [](auto& h) { h.Publish({{"..\\escaped", "x"}, {"readme.txt", kNewReadme}}); }, {"Failed", "Done"}},
+    {"name the file system refuses", [](auto& h) { h.Publish({{QString(300, 'a'), "x"}, {"readme.txt", kNewReadme}}); }, {"Failed", "Done"}},
+    // The file the link points to is replaced, as QSaveFile does, and the link stays.
+    {"a link to a file elsewhere", LinkElsewhere, {"Done", "Done"}, -1, false, true},
     {"folder that refuses writes", nullptr, {"Failed", "Failed", "Failed"}, 1 << 20, true},
     {"full disk", nullptr, {"Failed", "Failed", "Failed"}, 0},
     // Four KiB hold each of the two small files in turn, the old one's place freed each time.
     {"4 KiB left", nullptr, {"Done", "Failed", "Done"}, 4096},
 };
+// clang-format on
 
 class SaveFault : public ::testing::TestWithParam<Target> {};
 INSTANTIATE_TEST_SUITE_P(Rows, SaveFault, ::testing::ValuesIn(kTargets));
@@ -87,6 +88,7 @@ TEST_P(SaveFault, FailedFilesKeepTheOldOnes)
     h.ExpectFolder(saved);
     EXPECT_EQ(h.messages, QStringList(GetParam().statuses.count("Failed"), kErrorBox));
     EXPECT_FALSE(h.site.requests.join(' ').contains("escaped"));
+    EXPECT_EQ(QFileInfo(h.folder.FilePath("Tarnwick.exe")).isSymLink(), GetParam().link);
 }
 
 // Guards a write refused half way (a device standing in for a disk that fails): the transfer

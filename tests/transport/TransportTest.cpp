@@ -63,6 +63,7 @@ void ToLocalFile(LocalSite& s, const QString& path)
     s.SetFault(path, To(QUrl::fromLocalFile(file.fileName()).toString()));
 }
 
+// clang-format off
 const Row kRows[] = {
     {"plain 200", On({}), true, true},
     {"404 with an error page", On({.status = 404, .body = "<html>error</html>"}), false, false},
@@ -71,24 +72,18 @@ const Row kRows[] = {
     {"206, a range", On({.status = 206, .headers = "Content-Range: bytes 0-999/10000\r\n"}), false, false},
     {"ten redirects", Hops(10), true, true},
     {"eleven redirects", Hops(11), false, false},
-    {"redirect from http to https",
-     [](auto& s, auto& path) { Tls().Put(path, s.Body(path)), s.SetFault(path, To(Tls().BaseUrl() + path)); }, true,
-     true},
-    {"redirect from https back to http",
-     [](auto& s, auto& path) {
-         s.SetFault(path, To(Tls().BaseUrl() + path), 1), Tls().SetFault(path, To(s.BaseUrl() + path));
-     },
-     false, false},
+    {"redirect from http to https", [](auto& s, auto& path) { Tls().Put(path, s.Body(path)), s.SetFault(path, To(Tls().BaseUrl() + path)); }, true, true},
+    {"redirect from https back to http", [](auto& s, auto& path) { s.SetFault(path, To(Tls().BaseUrl() + path), 1), Tls().SetFault(path, To(s.BaseUrl() + path)); }, false, false},
     {"redirect to a local file holding the answer", ToLocalFile, false, false},
     {"redirect to a closed port", On(To("http://127.0.0.1:1/")), false, false},
     {"connection dropped before the announced length", On({.excess = -10}), false, false},
     {"bytes after the announced length", On({.excess = 10}), true, true},
     {"two lengths, the first 1", On({.headers = "Content-Length: 1\r\n"}), false, false},
-    {"over the 4 MiB text limit",
-     [](auto& s, auto& path) { s.Put(path, s.Body(path).leftJustified(4 << 20 | 1, ' ')); }, false, true},
+    {"over the 4 MiB text limit", [](auto& s, auto& path) { s.Put(path, s.Body(path).leftJustified(4 << 20 | 1, ' ')); }, false, true},
     {"silent past the inactivity time-out", On({.delay = 3s}), false, false},
     {"trickling, never a second without a byte", On({.pieces = 10, .delay = 200ms}), true, true},
 };
+// clang-format on
 
 class Transport : public ::testing::TestWithParam<Row> {};
 INSTANTIATE_TEST_SUITE_P(Rows, Transport, ::testing::ValuesIn(kRows));
