@@ -57,11 +57,12 @@ DownloadItem::DownloadItem(const QString& text, const QString& key)
 
 void DownloadItem::setData(int column, int role, const QVariant& value)
 {
-    QTreeWidgetItem::setData(column, role, value);
-    // Display and edit role share one value in a tree widget item; read it back so that the
-    // copy is exactly what text() gives, whatever type the caller passed.
+    // Display and edit role share one value in a tree widget item, which text() gives as a
+    // string whatever type the caller passed. The copy is set first: the base class announces
+    // the change (itemChanged), and a handler must read the new word.
     if (column == kStatusColumn && (role == Qt::DisplayRole || role == Qt::EditRole))
-        m_status = QTreeWidgetItem::data(kStatusColumn, Qt::DisplayRole).toString();
+        m_status = value.toString();
+    QTreeWidgetItem::setData(column, role, value);
 }
 
 QTreeWidgetItem* DownloadList::AddItem(const QString& key, const QString& text)
