@@ -91,12 +91,20 @@ failing() { go "$1"; to_result new_version; click_control "$WIN" cmdNext
   on download_failed; [[ -z "$(visible_window "$MESSAGE_TITLE")" ]] || fail "more than $2 error messages appeared"
   click_control "$WIN" cmdCancel; ends Complete 20; }
 
+# The main road. Guards against: files saved with other bytes or under other names than the
+# site serves (the few-MiB file, the file from a sub-folder), requests in another order or
+# number than start-up, the two check steps and one per file, leftovers of the save, a browser
+# opened, an exit status other than 0 after Complete.
 road_main() { stage_site main "$WORK/www"; serve site "$PORT" ""; whole "$BIN"; }
-# A file the site does not have: the old one stays, the files after it still arrive.
+# A file the site does not have. Guards against: a failed file that damages the old copy, a
+# missing or repeated error message, a failure that stops the files after it, a failure shown as
+# completion (Next and the progress bar must be gone).
 road_failure() { stage_site failure "$WORK/www"; serve site "$PORT" ""; failing "$BIN" 1; folder "${FILES[@]}"
   saw "$LOG" "$M3"$'\n'"$(get Tarnwick.exe Preferences.ini 'changes.txt 404' readme.txt data/extra.dat)"; }
-# The installed version is published: the closing page, laid out as designed; no file fetched.
-# Ink only on the shown controls, the logo and the room the self-sizing title and headline grow into.
+# The installed version is published. Guards against: an equal version taken for a newer one (a
+# third manifest fetch, files fetched or written), Next left on the page, a page drawn out of
+# the window's layout: ink only on the shown controls, the logo and the room the self-sizing
+# title and headline grow into.
 road_up_to_date() { stage_site uptodate "$WORK/www"; serve site "$PORT" ""; go "$BIN"; to_result up_to_date
   local shot=$WORK/layout.png places=("0 0 160 139" "184 8 305 42" "16 152 176 13")
   local shown="lblWelcome lblWelcome2 lblWelcome3 Line1 pbStatusCheck lDownload lblVersionExplain lblNextToDownload cmdCancel"
@@ -107,8 +115,10 @@ road_up_to_date() { stage_site uptodate "$WORK/www"; serve site "$PORT" ""; go "
   for name in "${!LAYOUT_TWIPS[@]}"; do places+=("$(control_rect "$name")"); done
   region_is_plain "$shot" 0 0 489 385 "${places[@]}" || fail "something is drawn outside the controls"
   folder; click_control "$WIN" cmdCancel; ends Complete 20; saw "$LOG" "$(get check.update check.update)"; }
-# A newer updater is published: the notice and then the web site, never the main window. The X
-# server's own map notifications also catch a window shown between two looks.
+# A newer updater is published. Guards against: the main window mapped before, under or after
+# the notice (even for a moment: the X server's own map notifications see it), the web site not
+# opened, opened before the notice is confirmed or with another address, an exit status other
+# than 0, the folder touched, more than the one manifest fetch.
 heard_pointer() { xdotool mousemove $((RANDOM % 9 + 1)) 1 && grep -q MotionNotify "$WORK/maps.log"; }
 road_newer_updater() { stage_site newupdater "$WORK/www"; serve site "$PORT" ""
   xev -root -event substructure -event mouse > "$WORK/maps.log" 2>&1 & track_pid $!
@@ -125,7 +135,10 @@ road_newer_updater() { stage_site newupdater "$WORK/www"; serve site "$PORT" ""
 # Part of the program file is on the disk, in a file the updater holds open (named or not yet).
 receiving() { for fd in /proc/"$UPDATER_PID"/fd/*; do [[ "$(readlink "$fd")" == "$APP/"* && -s $fd ]] && return 0; done; return 1; }
 # Leaving early: Cancel on the welcome page, Cancel and the close request during a slow download.
-# The deadline tells "ended" from "hangs"; a person sees the window go at once.
+# Guards against: a process that hangs or keeps downloading after the person left (a nested wait
+# that is not ended, an abort that is not seen), an exit status other than 0, a half-received
+# file written over the old one or left beside it, further files fetched after leaving. The
+# deadline tells "ended" from "hangs"; a person sees the window go at once.
 road_leave() { stage_site main "$WORK/www"; serve site "$PORT" "" 'location = /updater/0.3/Tarnwick.exe { limit_rate 64k; }'
   go "$BIN"; to_result; click_control "$WIN" cmdCancel; ends "Cancel on the welcome page" 3; folder; saw "$LOG" "$(get check.update)"
   for how in cmdCancel close; do
@@ -148,11 +161,13 @@ trust_test_authority() { local ca=$WORK/ca; mkdir -p "$ca/trusted"; key ca "Tarn
   cp -a /etc/ssl/certs/. "$ca/trusted/"; cp "$ca/ca.pem" "$ca/trusted/tarnwick-test-authority.pem"
   cat "$ca/ca.pem" >> "$ca/trusted/ca-certificates.crt"; openssl rehash "$ca/trusted"; echo "127.0.0.1 localhost $HOST" > "$WORK/hosts"
   mount --bind "$ca/trusted" /etc/ssl/certs; mount --bind "$WORK/hosts" /etc/hosts; }
-# HTTPS: the road against a certificate of the test authority; the check refuses a certificate
-# for another host, an expired and a self-signed one; a file refuses one too, and a redirect from
-# https to http. Proxies from the environment, upper or lower case: requests and CONNECT go
-# through tinyproxy, a refusal (403), a demand for credentials (407) and a proxy that is down fail
-# the check, no_proxy sends the site's host direct.
+# HTTPS and proxies. Guards against: a site whose authority the system trusts refused; a
+# certificate for another host, an expired or a self-signed one accepted by the check or for a
+# file, or answered with anything but a failed check (no list, no message, Next enabled again) or
+# a "Failed" file with the old one whole; a redirect from https to http followed; the proxy
+# settings of the environment (upper or lower case) ignored: requests not through tinyproxy,
+# https not by CONNECT, a refusing (403), credential-asking (407) or dead proxy passed by or
+# waited on, no_proxy not honoured.
 road_net() { [[ -n ${E2E_NAMESPACE:-} ]] || skip "no mount namespace of its own here (unshare -m needs root)"
   trust_test_authority > "$WORK/ca.log" 2>&1; stage_site main "$WORK/www"; serve site "$PORT" good; whole "$HTTPS_BIN"
   for cert in other expired self; do serve site "$PORT" "$cert"; refused "$HTTPS_BIN"; saw "$LOG" ""; done
