@@ -159,7 +159,9 @@ trust_test_authority() { local ca=$WORK/ca; mkdir -p "$ca/trusted"; key ca "Tarn
   key self "$HOST" -x509 -days 2 -addext "subjectAltName=DNS:$HOST" -out "$ca/self.pem"
   certificate good "$HOST" 2; certificate other tarnwick-other.test 2; certificate expired "$HOST" -1
   cp -a /etc/ssl/certs/. "$ca/trusted/"; cp "$ca/ca.pem" "$ca/trusted/tarnwick-test-authority.pem"
-  cat "$ca/ca.pem" >> "$ca/trusted/ca-certificates.crt"; openssl rehash "$ca/trusted"; echo "127.0.0.1 localhost $HOST" > "$WORK/hosts"
+  # A new bundle in place of the copy: the copy may be a link, and writing through it would change the system's.
+  cat /etc/ssl/certs/ca-certificates.crt "$ca/ca.pem" > "$ca/bundle" || true; mv -f "$ca/bundle" "$ca/trusted/ca-certificates.crt"
+  openssl rehash "$ca/trusted"; echo "127.0.0.1 localhost $HOST" > "$WORK/hosts"
   mount --bind "$ca/trusted" /etc/ssl/certs; mount --bind "$WORK/hosts" /etc/hosts; }
 # HTTPS and proxies. Guards against: a site whose authority the system trusts refused; a
 # certificate for another host, an expired or a self-signed one accepted by the check or for a
