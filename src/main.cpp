@@ -7,13 +7,11 @@
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
-#include <QNetworkProxyFactory>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Updater"));
-    QNetworkProxyFactory::setUseSystemConfiguration(true);
 
     tarnwick::QtMessageBoxes messages;
     tarnwick::DesktopBrowser browser;

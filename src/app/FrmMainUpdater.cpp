@@ -131,7 +131,7 @@ void FrmMainUpdater::CreateControls()
     cmdNext->setAutoDefault(true);
     Hook(cmdNext, "cmdNext");
 
-    inetCheckUpdate = new HttpTransfer(m_network, QString(), this);
+    inetCheckUpdate = new HttpTransfer(QString(), this);
     inetCheckUpdate->SetRequestTimeout(m_setup.requestTimeout);
     Hook(inetCheckUpdate, "inetCheckUpdate");
 
@@ -142,7 +142,7 @@ void FrmMainUpdater::CreateControls()
     lDownload->hide();
     Hook(lDownload, "lDownload");
 
-    iDownload = new HttpTransfer(m_network, QString(), this);
+    iDownload = new HttpTransfer(QString(), this);
     iDownload->SetRequestTimeout(m_setup.requestTimeout);
     Hook(iDownload, "iDownload");
 

@@ -6,7 +6,6 @@
 #include "app/Controls.h"
 #include "app/UpdaterSetup.h"
 
-#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -115,7 +114,6 @@ private:
     bool ShowDownloadFailure();
 
     UpdaterSetup m_setup;
-    QNetworkAccessManager m_network;
     std::unique_ptr<SingleInstanceLock> m_instanceLock;
     std::unique_ptr<MessageBoxes> m_ownMessages;
     std::unique_ptr<Browser> m_ownBrowser;

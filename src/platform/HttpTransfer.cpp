@@ -1,11 +1,20 @@
 #include "platform/HttpTransfer.h"
 
+#include "platform/SystemProxy.h"
+
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QIODevice>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -13,80 +22,58 @@ namespace tarnwick {
 namespace {
 
 constexpr int kMaxRedirects = 10;
-// Bounds what Qt buffers for us between two readyRead deliveries.
-constexpr qint64 kReadBufferSize = 1024 * 1024;
+// What libcurl hands over per call: large enough that a fast download costs few calls, small
+// enough that memory stays bounded whatever the body's size.
+constexpr long kReceiveBuffer = 256 * 1024;
 
 // The updater's addresses are paths on the site: a "#" or "?" in them belongs to a version or
 // file name and must not start a fragment or a query, which would fetch another resource.
 // Everything else, "%" escapes included, is sent as written.
-QUrl RequestUrl(const QString& address)
+QByteArray RequestUrl(const QString& address)
 {
     QString path = address;
     path.replace(u'#', "%23"_L1).replace(u'?', "%3F"_L1);
-    return QUrl(path, QUrl::TolerantMode);
+    return QUrl(path, QUrl::TolerantMode).toEncoded();
 }
 
-QNetworkRequest MakeRequest(const QString& address, std::chrono::milliseconds timeout)
+bool HasScheme(const QByteArray& url, const char* scheme)
 {
-    QNetworkRequest request(RequestUrl(address));
-    request.setTransferTimeout(static_cast<int>(timeout.count()));
-    request.setMaximumRedirectsAllowed(kMaxRedirects);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setHeader(QNetworkRequest::UserAgentHeader, u"TarnwickUpdater/0.2"_s);
-    // The bytes as the site stores them: asking for a compressed transfer lets the HTTP layer
-    // unpack a body that a misconfigured server labels as encoded (a .tar.gz sent as gzip).
-    request.setRawHeader("Accept-Encoding", "identity");
-    return request;
+    const int colon = url.indexOf(':');
+    return colon > 0 && url.left(colon).compare(scheme, Qt::CaseInsensitive) == 0;
 }
 
-int StatusCode(const QNetworkReply& reply)
+bool IsWebAddress(const QByteArray& url)
 {
-    return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return HasScheme(url, "http") || HasScheme(url, "https");
 }
 
-bool HasStatus(const QNetworkReply& reply)
+bool IsRedirect(long status)
 {
-    return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Only a 200 is the whole resource: 204 has no body, 206 a piece of one, and the rest of 2xx
-// are not answers to a plain request for a file.
-bool IsWholeResource(const QNetworkReply& reply)
-{
-    const QString scheme = reply.url().scheme();
-    if (!HasStatus(reply))
-        return scheme.compare("http"_L1, Qt::CaseInsensitive) != 0 &&
-               scheme.compare("https"_L1, Qt::CaseInsensitive) != 0;
-    return StatusCode(reply) == 200;
-}
-
-// A body must be exactly as long as its answer announced. Qt reads up to the first of several
-// lengths in one answer and reports success, which would cut a file short. Qt also keeps the
-// length of a redirect answer it followed in front of the final one ("0, 56"), so the final
-// answer's length is the last one given.
-bool BodyHasAnnouncedLength(const QNetworkReply& reply, qint64 received)
-{
-    if (!reply.hasRawHeader("Content-Length"))
-        return true;
-    const QByteArray lengths = reply.rawHeader("Content-Length");
-    bool isNumber = false;
-    const qint64 announced = lengths.mid(lengths.lastIndexOf(',') + 1).trimmed().toLongLong(&isNumber);
-    return isNumber && announced == received;
-}
+// One socket libcurl asked to have watched, and the two notifiers that watch it.
+struct Watch {
+    std::unique_ptr<QSocketNotifier> read;
+    std::unique_ptr<QSocketNotifier> write;
+};
 
 }  // namespace
 
-// The state of one fetch while it waits: where the body goes, what has arrived and why it
-// failed, if it did.
+// The state of one fetch while it waits: where the body goes, what the current answer said,
+// what has arrived and why it failed, if it did.
 struct HttpTransfer::Run {
-    Run(QNetworkReply& reply, QIODevice* sink, qint64 textLimit) : reply(reply), sink(sink), textLimit(textLimit) {}
-
-    QNetworkReply& reply;
-    QIODevice* sink;
-    qint64 textLimit;
+    QIODevice* sink = nullptr;
+    qint64 textLimit = 0;
     QEventLoop loop;
     FetchResult result;
     QString failure;
+    bool aborted = false;
+    bool done = false;
+    CURLcode code = CURLE_OK;
+    long status = 0;                // of the answer being read; a redirect's answer is replaced
+    std::vector<QByteArray> lengths;  // every Content-Length of that answer
+    QElapsedTimer sinceBytes;
 
     void Fail(const QString& why)
     {
@@ -95,51 +82,240 @@ struct HttpTransfer::Run {
         loop.quit();
     }
 
-    // Hands what has arrived to the sink or the text. An error page is never handed on: the
-    // status is known before the first body byte.
-    void TakeArrived()
-    {
-        if (!failure.isEmpty())
-            return;
-        if (HasStatus(reply) && !IsWholeResource(reply))
-            return Fail(u"HTTP status %1"_s.arg(StatusCode(reply)));
-        // Asking for exactly what is buffered hands over the block Qt already holds when it is
-        // the only one (the usual case, as each arrival is taken at once); readAll() would copy.
-        const QByteArray chunk = reply.read(reply.bytesAvailable());
-        if (chunk.isEmpty())
-            return;
-        result.received += chunk.size();
-        if (sink) {
-            if (sink->write(chunk) != chunk.size())
-                Fail(u"write failed: %1"_s.arg(sink->errorString()));
-        } else if (result.body.size() + chunk.size() > textLimit) {
-            Fail(u"answer larger than %1 bytes"_s.arg(textLimit));
-        } else {
-            result.body += chunk;
-        }
-    }
+    bool Stopped() const { return aborted || !failure.isEmpty(); }
 
-    // Why the finished transfer is not a whole body, or nothing when it is.
-    QString Verdict()
+    // Why the finished answer is not a whole body, or nothing when it is.
+    QString Verdict(const char* curlError) const
     {
         if (!failure.isEmpty())
             return failure;
-        if (reply.error() != QNetworkReply::NoError)
-            return reply.errorString();
-        if (!IsWholeResource(reply))
-            return u"HTTP status %1"_s.arg(StatusCode(reply));
-        TakeArrived();  // data that arrived together with the end of the transfer
-        if (!failure.isEmpty())
-            return failure;
-        if (!BodyHasAnnouncedLength(reply, result.received))
-            return u"body of %1 bytes does not match Content-Length %2"_s.arg(result.received).arg(
-                QString::fromLatin1(reply.rawHeader("Content-Length")));
+        if (code != CURLE_OK)
+            return QString::fromUtf8(*curlError ? curlError : curl_easy_strerror(code));
+        if (status != 200)
+            return u"HTTP status %1"_s.arg(status);
+        // A body must be exactly as long as its answer announced; an answer announcing two
+        // lengths may have been cut at the first.
+        std::vector<qint64> announced;
+        for (const QByteArray& length : lengths) {
+            bool isNumber = false;
+            const qint64 value = length.trimmed().toLongLong(&isNumber);
+            if (!isNumber)
+                return u"Content-Length %1 is not a number"_s.arg(QString::fromLatin1(length));
+            if (std::find(announced.begin(), announced.end(), value) == announced.end())
+                announced.push_back(value);
+        }
+        if (announced.size() > 1)
+            return u"answer announces several lengths"_s;
+        if (announced.size() == 1 && announced.front() != result.received)
+            return u"body of %1 bytes does not match Content-Length %2"_s.arg(result.received).arg(announced.front());
         return {};
     }
 };
 
-HttpTransfer::HttpTransfer(QNetworkAccessManager& network, const QString& name, QObject* parent)
-    : QObject(parent), m_network(network)
+// libcurl driven from the window's own event loop: its sockets are watched by socket notifiers
+// and its time-outs by a timer, so a fetch costs no thread hops and the nested wait behaves
+// like any other event-loop wait. One easy handle is kept for the transfer's life, so its
+// connection is reused from one file to the next.
+struct HttpTransfer::Engine {
+    Engine()
+    {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        multi = curl_multi_init();
+        easy = curl_easy_init();
+        curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Engine::OnSocket);
+        curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Engine::OnTimer);
+        curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+        curlTimer.setSingleShot(true);
+        QObject::connect(&curlTimer, &QTimer::timeout, [this] { Act(CURL_SOCKET_TIMEOUT, 0); });
+        idleTimer.setSingleShot(true);
+        QObject::connect(&idleTimer, &QTimer::timeout, [this] { CheckIdle(); });
+
+        // The bytes as the site stores them: no Accept-Encoding but identity, and no decoding,
+        // so a .tar.gz a misconfigured server labels as gzip arrives as stored.
+        headers = curl_slist_append(headers, "Accept-Encoding: identity");
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, "TarnwickUpdater/0.2");
+        // Redirects are followed here, not by libcurl, so that each hop is checked (no https to
+        // http) and gets the proxy the system names for it.
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Engine::OnBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Engine::OnHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    }
+
+    ~Engine()
+    {
+        curlTimer.stop();
+        idleTimer.stop();
+        curl_multi_remove_handle(multi, easy);
+        curl_easy_cleanup(easy);
+        curl_multi_cleanup(multi);
+        curl_slist_free_all(headers);
+        curl_global_cleanup();
+    }
+
+    // Runs one request to its end (or its abort) inside a nested event loop.
+    void Perform(const QByteArray& url, std::chrono::milliseconds timeout)
+    {
+        retired.clear();  // no notifier of this engine is delivering now
+        error[0] = '\0';
+        run->done = false;
+        run->code = CURLE_OK;
+        run->status = 0;
+        run->lengths.clear();
+        curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+        if (const std::optional<QByteArray> proxy = proxies.For(url))
+            curl_easy_setopt(easy, CURLOPT_PROXY, proxy->constData());
+        idleTimeout = timeout;
+        run->sinceBytes.start();
+        idleTimer.start(timeout);
+        curl_multi_add_handle(multi, easy);
+        if (!run->done && !run->Stopped())
+            run->loop.exec();
+        idleTimer.stop();
+        curl_multi_remove_handle(multi, easy);
+    }
+
+    void CheckIdle()
+    {
+        if (!run)
+            return;
+        const auto quiet = std::chrono::milliseconds(run->sinceBytes.elapsed());
+        if (quiet >= idleTimeout)
+            run->Fail(u"no bytes for %1 ms"_s.arg(idleTimeout.count()));
+        else
+            idleTimer.start(idleTimeout - quiet);
+    }
+
+    void Act(curl_socket_t socket, int events)
+    {
+        int running = 0;
+        curl_multi_socket_action(multi, socket, events, &running);
+        while (CURLMsg* message = curl_multi_info_read(multi, &running)) {
+            if (message->msg == CURLMSG_DONE && run) {
+                run->code = message->data.result;
+                run->done = true;
+                run->loop.quit();
+            }
+        }
+    }
+
+    static int OnSocket(CURL*, curl_socket_t socket, int what, void* engine, void* watched)
+    {
+        auto& self = *static_cast<Engine*>(engine);
+        auto* watch = static_cast<Watch*>(watched);
+        if (what == CURL_POLL_REMOVE) {
+            if (watch) {
+                // Disabled now, deleted at the next fetch: this may run inside the notifier's
+                // own delivery.
+                watch->read->setEnabled(false);
+                watch->write->setEnabled(false);
+                auto found = self.sockets.find(socket);
+                if (found != self.sockets.end()) {
+                    self.retired.push_back(std::move(found->second));
+                    self.sockets.erase(found);
+                }
+                curl_multi_assign(self.multi, socket, nullptr);
+            }
+            return 0;
+        }
+        if (!watch) {
+            auto made = std::make_unique<Watch>();
+            made->read = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
+            made->write = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Write);
+            QObject::connect(made->read.get(), &QSocketNotifier::activated,
+                             [&self, socket] { self.Act(socket, CURL_CSELECT_IN); });
+            QObject::connect(made->write.get(), &QSocketNotifier::activated,
+                             [&self, socket] { self.Act(socket, CURL_CSELECT_OUT); });
+            watch = made.get();
+            self.sockets[socket] = std::move(made);
+            curl_multi_assign(self.multi, socket, watch);
+        }
+        watch->read->setEnabled(what & CURL_POLL_IN);
+        watch->write->setEnabled(what & CURL_POLL_OUT);
+        return 0;
+    }
+
+    static int OnTimer(CURLM*, long ms, void* engine)
+    {
+        auto& self = *static_cast<Engine*>(engine);
+        if (ms < 0)
+            self.curlTimer.stop();
+        else
+            self.curlTimer.start(std::chrono::milliseconds(ms));
+        return 0;
+    }
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* engine)
+    {
+        Run* run = static_cast<Engine*>(engine)->run;
+        const size_t bytes = size * count;
+        if (!run || run->Stopped())
+            return 0;
+        run->sinceBytes.start();
+        const QByteArray line = QByteArray::fromRawData(data, qsizetype(bytes));
+        if (line.startsWith("HTTP/")) {  // a new answer: an interim one or a redirect's is replaced
+            run->status = line.split(' ').value(1).toLong();
+            run->lengths.clear();
+        } else if (line.size() > 15 && line.first(15).compare("content-length:", Qt::CaseInsensitive) == 0) {
+            run->lengths.push_back(line.mid(15));
+        }
+        return bytes;
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* engine)
+    {
+        Run* run = static_cast<Engine*>(engine)->run;
+        const size_t bytes = size * count;
+        if (!run || run->Stopped())
+            return 0;
+        run->sinceBytes.start();
+        // Only a 200 is the whole resource: 204 has no body, 206 a piece of one, and the rest of
+        // 2xx are not answers to a plain request for a file. A redirect's own page is dropped;
+        // any other answer ends the fetch before a byte of it is handed on.
+        if (IsRedirect(run->status))
+            return bytes;
+        if (run->status != 200) {
+            run->Fail(u"HTTP status %1"_s.arg(run->status));
+            return 0;
+        }
+        run->result.received += qint64(bytes);
+        if (run->sink) {
+            if (run->sink->write(data, qint64(bytes)) != qint64(bytes)) {
+                run->Fail(u"write failed: %1"_s.arg(run->sink->errorString()));
+                return 0;
+            }
+        } else if (run->result.body.size() + qint64(bytes) > run->textLimit) {
+            run->Fail(u"answer larger than %1 bytes"_s.arg(run->textLimit));
+            return 0;
+        } else {
+            run->result.body.append(data, qsizetype(bytes));
+        }
+        return bytes;
+    }
+
+    CURLM* multi = nullptr;
+    CURL* easy = nullptr;
+    curl_slist* headers = nullptr;
+    char error[CURL_ERROR_SIZE] = {};
+    QTimer curlTimer;
+    QTimer idleTimer;
+    std::chrono::milliseconds idleTimeout{0};
+    std::map<curl_socket_t, std::unique_ptr<Watch>> sockets;
+    std::vector<std::unique_ptr<Watch>> retired;
+    SystemProxy proxies;
+    Run* run = nullptr;
+};
+
+HttpTransfer::HttpTransfer(const QString& name, QObject* parent)
+    : QObject(parent), m_engine(std::make_unique<Engine>())
 {
     setObjectName(name);
 }
@@ -147,6 +323,13 @@ HttpTransfer::HttpTransfer(QNetworkAccessManager& network, const QString& name, 
 HttpTransfer::~HttpTransfer()
 {
     Abort();
+}
+
+void HttpTransfer::SetAuthorities(const QString& pemFile)
+{
+    const QByteArray path = pemFile.toLocal8Bit();
+    curl_easy_setopt(m_engine->easy, CURLOPT_CAINFO, path.constData());
+    curl_easy_setopt(m_engine->easy, CURLOPT_CAPATH, nullptr);
 }
 
 FetchResult HttpTransfer::OpenUrl(const QString& url)
@@ -161,61 +344,71 @@ FetchResult HttpTransfer::OpenUrlInto(const QString& url, QIODevice& sink)
 
 void HttpTransfer::Abort()
 {
-    if (m_reply) {
-        m_abortRequested = true;
-        m_reply->abort();
+    if (Run* run = m_engine->run) {
+        run->aborted = true;
+        run->loop.quit();
     }
 }
 
 FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
 {
-    if (m_reply) {
+    if (m_running) {
         FetchResult busy;
         busy.error = u"transfer busy"_s;
         return busy;
     }
-    m_abortRequested = false;
-    QNetworkReply* reply = m_network.get(MakeRequest(url, m_timeout));
-    m_reply = reply;
-    reply->setReadBufferSize(kReadBufferSize);
+    m_running = true;
+    Run run;
+    run.sink = sink;
+    run.textLimit = m_textLimit;
+    m_engine->run = &run;
 
-    Run run(*reply, sink, m_textLimit);
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [&run] { run.TakeArrived(); });
-    QObject::connect(reply, &QNetworkReply::finished, &run.loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        run.loop.exec();
+    QByteArray address = RequestUrl(url);
+    QString refused;
+    for (int hop = 0;; ++hop) {
+        if (!IsWebAddress(address)) {
+            refused = u"not an http or https address: %1"_s.arg(QString::fromUtf8(address));
+            break;
+        }
+        m_engine->Perform(address, m_timeout);
+        // The loop also returns when the application is quitting (a nested loop then ends at
+        // once), so without an end of our own the fetch was cut off.
+        if (!run.done && run.failure.isEmpty())
+            run.aborted = true;
+        if (run.Stopped() || run.code != CURLE_OK || !IsRedirect(run.status))
+            break;
+        char* next = nullptr;
+        curl_easy_getinfo(m_engine->easy, CURLINFO_REDIRECT_URL, &next);
+        if (!next) {
+            refused = u"redirect without a location"_s;
+            break;
+        }
+        if (hop == kMaxRedirects) {
+            refused = u"more than %1 redirects"_s.arg(kMaxRedirects);
+            break;
+        }
+        const QByteArray target(next);
+        if (HasScheme(address, "https") && !HasScheme(target, "https")) {
+            refused = u"redirect from https to %1"_s.arg(QString::fromUtf8(target));
+            break;
+        }
+        address = target;
+    }
+    m_engine->run = nullptr;
 
-    // The loop also returns when the application is quitting (a nested loop then ends at
-    // once), so without a failure of our own an unfinished reply means the fetch was cut off.
-    if (!reply->isFinished() && run.failure.isEmpty())
-        m_abortRequested = true;
     FetchResult result = std::move(run.result);
-    if (m_abortRequested) {
+    if (run.aborted) {
         result.outcome = FetchResult::Outcome::Cancelled;
         result.error = u"aborted"_s;
     } else {
-        result.error = run.Verdict();
+        result.error = refused.isEmpty() ? run.Verdict(m_engine->error) : refused;
         result.outcome = result.error.isEmpty() ? FetchResult::Outcome::Ok : FetchResult::Outcome::Failed;
     }
     if (!result.ok())
         result.body.clear();
-
-    Release(reply);
+    m_running = false;
     QMetaObject::invokeMethod(this, &HttpTransfer::StateChanged, Qt::QueuedConnection);
     return result;
-}
-
-void HttpTransfer::Release(QNetworkReply* reply)
-{
-    m_reply = nullptr;
-    reply->disconnect();
-    // A reply that already carries an error (an error page still arriving) is stopped by
-    // deleting it: aborting it would try to record a second error.
-    if (!reply->isFinished() && reply->error() == QNetworkReply::NoError)
-        reply->abort();
-    // Deleted now, not later: a deferred deletion waits for the outermost event loop, which
-    // does not run again while a queue of thousands of files is fetched from inside it.
-    delete reply;
 }
 
 }  // namespace tarnwick

@@ -5,14 +5,12 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <chrono>
+#include <memory>
 
 class QIODevice;
-class QNetworkAccessManager;
-class QNetworkReply;
 
 namespace tarnwick {
 
@@ -34,14 +32,17 @@ public:
     // A manifest is a few lines; a larger answer is a broken or hostile site.
     static constexpr qint64 kDefaultTextLimit = 4 * 1024 * 1024;
 
-    HttpTransfer(QNetworkAccessManager& network, const QString& name, QObject* parent = nullptr);
+    explicit HttpTransfer(const QString& name, QObject* parent = nullptr);
     ~HttpTransfer() override;
 
     // Inactivity time-out: the transfer fails when no bytes move for this long.
     void SetRequestTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     void SetTextLimit(qint64 bytes) { m_textLimit = bytes; }
+    // HTTPS certificates are checked against the system's authorities; these (a PEM file)
+    // replace them, for a site signed by an authority of its own such as a test's.
+    void SetAuthorities(const QString& pemFile);
 
-    bool StillExecuting() const { return !m_reply.isNull(); }
+    bool StillExecuting() const { return m_running; }
 
     // The whole body, at most the text limit. Fails on any transfer error, a status other
     // than 200 after redirects, or a body over the limit. "#" and "?" in url are part of the
@@ -59,15 +60,14 @@ signals:
     void StateChanged();
 
 private:
+    struct Engine;
     struct Run;
     FetchResult Fetch(const QString& url, QIODevice* sink);
-    void Release(QNetworkReply* reply);
 
-    QNetworkAccessManager& m_network;
-    QPointer<QNetworkReply> m_reply;
+    std::unique_ptr<Engine> m_engine;
     std::chrono::milliseconds m_timeout = kDefaultTimeout;
     qint64 m_textLimit = kDefaultTextLimit;
-    bool m_abortRequested = false;
+    bool m_running = false;
 };
 
 }  // namespace tarnwick

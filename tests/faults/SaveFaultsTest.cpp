@@ -3,7 +3,6 @@
 #include "platform/HttpTransfer.h"
 #include "support/WindowFixture.h"
 
-#include <QNetworkAccessManager>
 
 #include <sys/mount.h>
 #include <sys/statvfs.h>
@@ -108,8 +107,7 @@ TEST(SaveFaults, RefusedWriteFailsTheTransfer)
     sink.open(QIODevice::WriteOnly);
     LocalSite site;
     site.Put("/f", kNewExe);
-    QNetworkAccessManager network;
-    const FetchResult result = HttpTransfer(network, {}).OpenUrlInto(site.BaseUrl() + "/f", sink);
+    const FetchResult result = HttpTransfer({}).OpenUrlInto(site.BaseUrl() + "/f", sink);
     EXPECT_FALSE(result.ok() || result.cancelled()) << result.error.toStdString();
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/FrmMainUpdater.h"
 #include "platform/Browser.h"
+#include "platform/HttpTransfer.h"
 #include "platform/MessageBox.h"
 #include "support/AppFolderFixture.h"
 #include "support/LocalSite.h"
@@ -78,6 +79,9 @@ public:
     StartUpResult StartUp()
     {
         m_window = std::make_unique<FrmMainUpdater>(setup);
+        if (!authorities.isEmpty())
+            for (HttpTransfer* transfer : {m_window->inetCheckUpdate, m_window->iDownload})
+                transfer->SetAuthorities(authorities);
         const StartUpResult result = m_window->RunStartUp();
         if (result == StartUpResult::ShowWindow) {
             m_window->show();
@@ -152,6 +156,7 @@ public:
     QStringList opened;               // addresses handed to the browser
     bool browserStarts = true;
     int ended = 0;  // how often the program was ended
+    QString authorities;  // certificates the window's transfers trust instead of the system's
 
 private:
     QTemporaryDir m_lockFolder;

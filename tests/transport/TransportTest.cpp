@@ -4,7 +4,6 @@
 #include "support/WindowFixture.h"
 
 #include <QBuffer>
-#include <QNetworkAccessManager>
 #include <QProcess>
 #include <QSslKey>
 
@@ -37,10 +36,15 @@ Serve Hops(int hops)
 }
 
 // A site over TLS with a certificate made for this run, which every transfer of the run trusts.
+const QTemporaryDir& TlsFiles()
+{
+    static const QTemporaryDir dir;
+    return dir;
+}
 LocalSite& Tls()
 {
     static const std::unique_ptr<LocalSite> site = [] {
-        const QTemporaryDir dir;
+        const QTemporaryDir& dir = TlsFiles();
         QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                                       "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
                                       dir.filePath("key"), "-out", dir.filePath("cert")});
@@ -94,8 +98,8 @@ TEST_P(Transport, Transfer)
 {
     LocalSite site;
     site.Put("/f", kNewExe);
-    QNetworkAccessManager network;
-    HttpTransfer transfer(network, {});
+    HttpTransfer transfer({});
+    transfer.SetAuthorities((Tls(), TlsFiles().filePath("cert")));
     transfer.SetRequestTimeout(1s);
     GetParam().serve(site, "/f");
     const FetchResult text = transfer.OpenUrl(site.BaseUrl() + "/f");
@@ -115,6 +119,8 @@ TEST_P(Transport, AtEachPlace)
 {
     const Row& row = GetParam();
     WindowFixture start(1s), check(1s), download(1s);
+    for (WindowFixture* fixture : {&start, &check, &download})
+        fixture->authorities = (Tls(), TlsFiles().filePath("cert"));
     start.site.Put(kManifest, Manifest("0.4", {"Tarnwick.exe"}, "0.9"));  // once read, it gives the notice
     row.serve(start.site, kManifest);
     EXPECT_EQ(start.StartUp(), row.textOk ? StartUpResult::EndProgram : StartUpResult::ShowWindow);
