@@ -3,6 +3,7 @@
 #include "app/FrmMainUpdater.h"
 
 #include "app/ListedDigest.h"
+#include "download/GroupCommit.h"
 #include "download/LocalName.h"
 #include "download/SaveFile.h"
 #include "platform/AppFolder.h"
@@ -14,6 +15,10 @@ namespace tarnwick {
 
 bool FrmMainUpdater::ShowDownloadFailure()
 {
+    // The files that arrived before this one are in place, and listed "Done", before the
+    // message shows.
+    if (auto* group = findChild<GroupCommit*>(QString(), Qt::FindDirectChildrenOnly))
+        group->Commit();
     const QString crlf = QStringLiteral("\r\n");
     const QString text = Caption(lblsErrorDownloading) + crlf + Caption(lblsErrorDownloading2) + crlf + crlf +
                          Caption(lblsErrorDownloading3);
@@ -30,7 +35,11 @@ bool FrmMainUpdater::DownloadFile(HttpTransfer& transfer, const QString& url, co
     if (!IsSafeLocalName(name))
         return transfer.StillExecuting() ? false : ShowDownloadFailure();
 
-    switch (SaveDownload(transfer, url, AppPath(folder, name), ListedDigest(lDownload->ItemByKey(url)))) {
+    // Within a run of the queue the file waits in its group; alone it is put in place at once.
+    const QString path = AppPath(folder, name);
+    const QByteArray digest = ListedDigest(lDownload->ItemByKey(url));
+    auto* group = findChild<GroupCommit*>(QString(), Qt::FindDirectChildrenOnly);
+    switch (group ? StageDownload(transfer, url, path, digest, *group) : SaveDownload(transfer, url, path, digest)) {
     case SaveOutcome::Saved:
         return true;
     case SaveOutcome::Busy:

@@ -2,6 +2,7 @@
 // skipped and the next one runs; none of them shows a message.
 #include "app/FrmMainUpdater.h"
 
+#include "download/SaveFile.h"
 #include "platform/HttpTransfer.h"
 #include "platform/SingleInstance.h"
 #include "settings/Language.h"
@@ -25,6 +26,8 @@ StartUpResult FrmMainUpdater::RunStartUp()
 
     if (IsAlreadyRunning())
         return StartUpResult::EndProgram;
+    // Only now, holding the lock: the part files of a running updater are not leftovers.
+    RemoveLeftoverParts(AppFolder());
 
     const QString installedVersion = ReadInstalledVersion(AppFolder());
 

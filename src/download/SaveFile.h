@@ -1,6 +1,6 @@
-// The save step of one download: the body streams into a temporary file beside the target,
-// which takes the target's place only once every byte is on disk and, when the manifest gave
-// one, the file's SHA-256 digest matches.
+// The save step of one download: the body streams into the updater's own temporary file
+// beside the target, which takes the target's place only once every byte is on disk and, when
+// the manifest gave one, the file's SHA-256 digest matches.
 #pragma once
 
 #include <QByteArray>
@@ -8,10 +8,11 @@
 
 namespace tarnwick {
 
+class GroupCommit;
 class HttpTransfer;
 
 enum class SaveOutcome {
-    Saved,      // fetched whole and in place
+    Saved,      // fetched whole and in place (staged: whole and waiting in its group)
     Busy,       // the transfer was running another fetch; nothing was touched
     Cancelled,  // the fetch was cut off by the user; the old file stays
     Failed,     // not fetched, not written or not the published file; the old file stays
@@ -21,5 +22,13 @@ enum class SaveOutcome {
 // bytes otherwise) means the manifest gave no digest and the file is not checked.
 SaveOutcome SaveDownload(HttpTransfer& transfer, const QString& url, const QString& path,
                          const QByteArray& expectedSha256);
+
+// The same, but the arrived file waits in group, which makes it durable and puts it in place
+// together with others.
+SaveOutcome StageDownload(HttpTransfer& transfer, const QString& url, const QString& path,
+                          const QByteArray& expectedSha256, GroupCommit& group);
+
+// Removes the temporary files a crashed run left in folder, and nothing else.
+void RemoveLeftoverParts(const QString& folder);
 
 }  // namespace tarnwick

@@ -1,0 +1,57 @@
+// Files of the update that arrived whole, waiting to take their targets' places together: one
+// flush of the file system makes them all durable, then each is renamed over its target in the
+// order it arrived, then each folder is flushed once. A crash at any moment leaves every target
+// either old and whole or new and whole.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace tarnwick {
+
+class PartFile;
+
+class GroupCommit : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxFiles = 100;
+    static constexpr std::chrono::milliseconds kMaxWait{200};
+    // Told at the file's rename (true), or when it could not be made durable or renamed.
+    using Outcome = std::function<void(bool committed)>;
+
+    explicit GroupCommit(QObject* parent = nullptr);
+    ~GroupCommit() override;  // commits what is still waiting, telling no one
+
+    void Add(std::unique_ptr<PartFile> file);
+    void WhenCommitted(Outcome outcome);  // for the file added last
+    bool Holds(const QString& target) const;
+    // A group is committed once it holds kMaxFiles or its first file has waited kMaxWait.
+    bool Due() const;
+    bool IsEmpty() const { return m_waiting.empty() && !m_sealed; }
+    // Starts making the waiting files durable on a thread of its own, so that the next files
+    // arrive meanwhile; they take their places at the next Settle, Seal or Commit after that.
+    void Seal();
+    // Puts a sealed group in place once its flush has ended; never waits.
+    void Settle();
+    // Puts every file in place, waiting for a sealed group's flush. Returns how many files
+    // could not take their targets' places.
+    int Commit();
+
+private:
+    struct Waiting;
+    struct Sealed;
+    int FinishSealed();
+    static std::vector<bool> MakeDurable(const std::vector<Waiting>& group);
+    static int PutInPlace(std::vector<Waiting>& group, const std::vector<bool>& durable);
+
+    std::vector<Waiting> m_waiting;
+    std::unique_ptr<Sealed> m_sealed;
+    QElapsedTimer m_age;
+};
+
+}  // namespace tarnwick

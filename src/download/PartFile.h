@@ -1,0 +1,66 @@
+// A file of the update while it arrives: written under the updater's own temporary name beside
+// the file it will replace, with a large body going to disk while the rest still arrives and
+// with memory bounded from the first byte.
+#pragma once
+
+#include <QCryptographicHash>
+#include <QIODevice>
+#include <QString>
+
+#include <memory>
+
+namespace tarnwick {
+
+class PartFile : public QIODevice {
+public:
+    // The name a file of the update has while it arrives: hidden, and recognisable as the
+    // updater's own so that a crashed run's leftovers can be told from everything else.
+    static QString PartName(const QString& fileName);
+    static bool IsPartName(const QString& fileName);
+
+    // target is the file to replace (a symbolic link is followed to the file it names).
+    explicit PartFile(const QString& target);
+    // The product may be running and hold the file, or the file may be marked read-only: such
+    // a file is not replaced. The permission bits are asked directly because a privileged user
+    // may write anyway, and a read-only mark must hold for everyone.
+    bool TargetIsReadOnly() const;
+    ~PartFile() override;  // removes the part file unless it was committed
+
+    // expectedSha256 empty: the manifest gave no digest and the file is not checked.
+    bool Create(const QByteArray& expectedSha256 = {});
+    // Every byte written, its size on disk checked and its digest compared; true when the part
+    // file holds exactly the published file. Not yet durable: see Flush, or a flush of the
+    // whole file system.
+    bool Finish();
+    // Makes this file's data durable on its own.
+    bool Flush();
+    // Takes the target's place; the part file is gone afterwards.
+    bool Commit();
+    void Discard();
+
+    const QString& Target() const { return m_target; }
+    const QString& PartPath() const { return m_partPath; }
+    int Descriptor() const { return m_fd; }
+    qint64 Written() const { return m_written; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override;
+
+private:
+    struct Writer;
+    bool Fail(int error);
+    bool WriteAt(const char* data, qint64 size, qint64 offset, bool direct);
+
+    QString m_target;
+    QString m_partPath;
+    int m_targetMode = -1;  // permission and type bits of the file replaced; -1 when there is none
+    int m_fd = -1;
+    qint64 m_written = 0;
+    bool m_failed = false;
+    QByteArray m_expectedSha256;
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    std::unique_ptr<Writer> m_writer;
+};
+
+}  // namespace tarnwick

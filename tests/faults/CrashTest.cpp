@@ -1,0 +1,64 @@
+// An update of 200 files killed (SIGKILL) at random moments, each time in a forked copy of the
+// test that runs the real window against the same folder and site.
+#include "support/WindowFixture.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+
+#include <csignal>
+#include <random>
+#include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tarnwick::test {
+namespace {
+
+// Guards against a crash leaving a product file empty, cut or mixed (every file must be old and
+// whole or new and whole at any moment), and against a crashed run's temporary files staying
+// behind or keeping the next run from finishing.
+TEST(Crash, KilledAtRandomMomentsEachFileIsOldOrNewAndTheNextRunCompletes)
+{
+    WindowFixture fixture;
+    std::mt19937 random(20261207);
+    QMap<QString, QByteArray> fresh, old;
+    for (int i = 0; i < 200; ++i) {
+        const QString name = u"f%1.dat"_s.arg(i, 3, 10, QChar(u'0'));
+        // One file of several chunks, the rest small; a new file is one byte longer than its old one.
+        old[name] = QByteArray(i == 0 ? 5 << 20 : int(random() % 50000), char('a' + i % 26));
+        fresh[name] = QByteArray(old[name].size() + 1, char('A' + i % 26));
+    }
+    fixture.Publish(fresh);
+    const QDir folder(fixture.folder.Path());
+    for (int kill = 0; kill < 50; ++kill) {
+        SCOPED_TRACE(kill);
+        for (auto it = old.begin(); it != old.end(); ++it)
+            fixture.folder.Write(it.key(), it.value());
+        const pid_t child = fork();
+        if (child == 0) {
+            fixture.ReachCheckResult() ? fixture.RunDownloads() : void();
+            _exit(0);
+        }
+        // The moment: once a random number of files are new, polled every millisecond or so.
+        const int progress = int(random() % 210);
+        const QDeadlineTimer deadline(20s);
+        for (int seen = -1; seen < progress && !deadline.hasExpired() && waitpid(child, nullptr, WNOHANG) == 0;) {
+            std::this_thread::sleep_for(1ms);
+            seen = 0;
+            for (auto it = fresh.begin(); it != fresh.end(); ++it)
+                seen += QFileInfo(folder.filePath(it.key())).size() == it.value().size();
+        }
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        const QMap<QString, QByteArray> now = fixture.folder.Snapshot();
+        for (auto it = fresh.begin(); it != fresh.end(); ++it)
+            EXPECT_TRUE(now[it.key()] == it.value() || now[it.key()] == old[it.key()]) << it.key().toStdString();
+    }
+    ASSERT_TRUE(fixture.ReachCheckResult());
+    fixture.RunDownloads();
+    EXPECT_EQ(fixture.Statuses(), QStringList(200, "Done"));
+    fixture.ExpectFolder(fresh);
+}
+
+}  // namespace
+}  // namespace tarnwick::test
