@@ -5,7 +5,7 @@
 # the machine is shared and absolute times move with the load.
 #   bench/run.sh [runs]        runs per benchmark, default 5 (start-up runs three times as often)
 # Environment: BENCH_BUILD_DIR (default build/bench-release), BENCH_TICK_MS (default 1),
-# BENCH_KEEP=1 keeps the temporary folder, BENCH_ONLY="manyfiles large many biglist startup" picks
+# BENCH_KEEP=1 keeps the temporary folder, BENCH_ONLY="manyfiles large many biglist startup durable" picks
 # benchmarks (memory comes with large), BENCH_MANY_FILES (default 10000) and BENCH_MANY_BLOCK
 # (default 2000) size the manyfiles benchmark.
 set -euo pipefail
@@ -250,6 +250,59 @@ for i in $(seq 1 "$startup_runs"); do
 done
 fi
 
+# durable: the durable-download goals against curl in the same run, the updater's file flushes
+# on. Every run writes into fresh folders and none is deleted before the script ends: on this
+# machine's journal-less ext4, creating files soon after deleting thousands is slow. The
+# careful peer is curl writing to a temporary name, then fdatasync, rename and a flush of the
+# folder, the way a program that keeps a replaced file whole across a power loss must work.
+# Results: durable-<row>.txt "updater reference figure".
+if wanted durable; then
+say "durable downloads ($runs runs)"
+[[ -f "$site/updater/1.0/big.bin" ]] || { head -c $((1024 * 1024 * 1024)) /dev/urandom >"$site/updater/1.0/big.bin"
+  manifest "1.1" "big.bin" >"$site/updater/1.0/check.update"; }
+if [[ ! -f "$work/many.curl" ]]; then
+  (cd "$site/updater/2.0" && head -c $((2000 * 4096)) /dev/urandom | split -b 4096 -d -a 4 --additional-suffix=.dat - f)
+  mapfile -t many_files < <(cd "$site/updater/2.0" && ls f*.dat)
+  manifest "2.1" "$(IFS='|'; echo "${many_files[*]}" | sed 's/|/<br>/g')" >"$site/updater/2.0/check.update"
+  for f in "${many_files[@]}"; do printf 'url = "%s/2.0/%s"\noutput = "%s"\n' "$base" "$f" "$f"; done >"$work/many.curl"
+fi
+sed 's/^output = "\(.*\)"$/output = ".\1.part"/' "$work/many.curl" >"$work/many-careful.curl"
+old="$work/durable-old"  # the installed copies the "replacing" rows overwrite: other bytes, same names
+mkdir -p "$old" && (cd "$old" && head -c $((2000 * 4096)) /dev/urandom | split -b 4096 -d -a 4 --additional-suffix=.dat - f)
+fresh() {  # name version [old] > a new application folder, flushed
+  local folder="$work/durable-$1-$i"
+  mkdir -p "$folder" && printf '[Settings]\r\nVersion=%s\r\n' "$2" >"$folder/Preferences.ini"
+  [[ -z "${3:-}" ]] || cp "$old"/f*.dat "$folder/"
+  sync; echo "$folder"
+}
+timed() { local t0; t0=$(now_ns); "$@" >/dev/null; ms_since "$t0"; }
+careful_large() { curl -sSf -o "$1/.big.bin.part" "$base/1.0/big.bin" && sync -d "$1/.big.bin.part" &&
+  mv "$1/.big.bin.part" "$1/big.bin" && sync "$1"; }
+careful_many() { (cd "$1" && curl -sSf --config "$work/many-careful.curl" && sync -d .f*.part &&
+  perl -e 'for (@ARGV) { (my $t = $_) =~ s/^\.(.*)\.part$/$1/; rename $_, $t or die }' .f*.part && sync .); }
+updater() { run_driver download "$1" >"$work/out"; value download_ms "$work/out"; }
+ratio() { awk -v u="$2" -v c="$3" 'BEGIN { printf "%.1f %.1f %.3f\n", u, c, u / c }' >>"$work/durable-$1.txt"
+  say "  $1: $(tail -1 "$work/durable-$1.txt")"; }
+for i in $(seq 1 "$runs"); do
+  d=$(fresh curl-large 1.0); c=$(timed curl -sSf -o "$d/big.bin" "$base/1.0/big.bin")
+  d=$(fresh large 1.0); u=$(updater "$d")
+  cmp -s "$d/big.bin" "$site/updater/1.0/big.bin" || { say "downloaded file differs"; exit 1; }
+  ratio large "$u" "$c"
+  awk -v w="$(value welcome_kib "$work/out")" -v p="$(value peak_kib "$work/out")" \
+    'BEGIN { printf "%.1f %.1f %.1f\n", p / 1024, w / 1024, (p - w) / 1024 }' >>"$work/durable-memory.txt"
+  d=$(fresh careful-large 1.0); ratio careful-large "$(timed careful_large "$d")" "$c"
+  d=$(fresh curl-many 2.0); c=$(cd "$d" && timed curl -sSf --config "$work/many.curl")
+  d=$(fresh many 2.0); u=$(updater "$d")
+  cmp -s "$d/f1999.dat" "$site/updater/2.0/f1999.dat" || { say "downloaded file differs"; exit 1; }
+  ratio many "$u" "$c"
+  d=$(fresh careful-many 2.0); ratio careful-many "$(timed careful_many "$d")" "$c"
+  d=$(fresh curl-replace 2.0 old); c=$(cd "$d" && timed curl -sSf --config "$work/many.curl")
+  d=$(fresh replace 2.0 old); u=$(updater "$d")
+  cmp -s "$d/f0000.dat" "$site/updater/2.0/f0000.dat" || { say "replaced file differs"; exit 1; }
+  ratio replace "$u" "$c"
+done
+fi
+
 # --- the table ---------------------------------------------------------------------------------
 # column of file -> "median (min–max)"
 stat() {
@@ -346,4 +399,25 @@ verdict() { [[ "$(met "$1" "$2")" == met ]] && echo pass || echo fail; }
 say "manyfiles goals: memory growth ≤ 64 MiB $(verdict "$work/manyfiles-memory.txt" 64)," \
   "last block ≤ 1.5 × first $(verdict "$work/manyfiles-pace.txt" 1.5)"
 write_block "bench:manyfiles-$many_count" "$table"
+fi
+
+if [[ -s "$work/durable-large.txt" ]]; then
+table="$work/durable.md"
+{
+  echo "$(machine) load average $(cut -d' ' -f1-3 /proc/loadavg) at the end. $runs runs each; file flushes on."
+  echo
+  header
+  row "durable large file" "one 1 GiB file, in place and flushed" "$work/durable-large.txt" ms "ms (curl -o)" 2 "× curl" "≤ 0.9 × curl" 0.9
+  row "careful peer, large" "curl to a temporary name, fdatasync, rename, folder flush" "$work/durable-careful-large.txt" \
+    ms "ms (curl -o)" 2 "× curl" "none: reference" -
+  row "durable many files" "2,000 new files of 4 KiB" "$work/durable-many.txt" ms "ms (one curl, 2,000 URLs)" 2 "× curl" \
+    "≤ 1.0 × curl" 1.0
+  row "careful peer, many" "curl to temporary names, fdatasync each, rename each, folder flush" \
+    "$work/durable-careful-many.txt" ms "ms (one curl, 2,000 URLs)" 2 "× curl" "none: reference" -
+  row "durable replacing" "the same 2,000 files replacing installed copies" "$work/durable-replace.txt" ms \
+    "ms (the same curl, replacing)" 2 "× curl" "≤ 1.0 × curl" 1.0
+  row "memory, durable" "peak while downloading 1 GiB" "$work/durable-memory.txt" MiB "MiB (welcome page)" 1 \
+    "MiB above welcome" "≤ welcome + 16 MiB" 16
+} >"$table"
+write_block bench:durable "$table"
 fi
