@@ -83,10 +83,13 @@ refused() { go "$@"; to_result check_failed; [[ -z "$(visible_window "$MESSAGE_T
 # failing UPDATER COUNT: after Next one error message for each of COUNT failed files (a box may
 # open over another), each closed with Return; then the failed-download page and Complete.
 failing() { go "$1"; to_result new_version; click_control "$WIN" cmdNext
-  for ((i = 1; i <= $2; i++)); do
-    wait_window "$MESSAGE_TITLE" 60 > /dev/null || die "error message $i of $2 did not appear"
-    box=$(xdotool search --onlyvisible --name "^$MESSAGE_TITLE\$" | tail -n1) && press_key "$box" Return
-    wait_window_gone "$box" 10 || die "error message $i did not close on Return"
+  local closed=0 misses=0 box
+  while ((closed < $2)); do
+    wait_window "$MESSAGE_TITLE" 60 > /dev/null || die "error message $((closed + 1)) of $2 did not appear"
+    # Boxes opened inside an open box stack up; only the newest (highest window id) takes keys.
+    box=$(xdotool search --onlyvisible --name "^$MESSAGE_TITLE\$" | sort -n | tail -n1) && press_key "$box" Return
+    if wait_window_gone "$box" 3; then closed=$((closed + 1))
+    elif ((++misses > 5)); then die "error message $((closed + 1)) did not close on Return"; fi
   done
   on download_failed; [[ -z "$(visible_window "$MESSAGE_TITLE")" ]] || fail "more than $2 error messages appeared"
   click_control "$WIN" cmdCancel; ends Complete 20; }
