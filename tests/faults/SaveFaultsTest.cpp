@@ -61,7 +61,7 @@ const Target kTargets[] = {
     {"a folder in the file's place", [](auto& h) { QFile::remove(h.folder.FilePath("Tarnwick.exe")), h.folder.Write("Tarnwick.exe/in", "in"); }, {"Failed", "Done"}},
     {"name that would leave the folder", [](auto& h) { h.Publish({{"..\\escaped", "x"}, {"readme.txt", kNewReadme}}); }, {"Failed", "Done"}},
     {"name the file system refuses", [](auto& h) { h.Publish({{QString(300, 'a'), "x"}, {"readme.txt", kNewReadme}}); }, {"Failed", "Done"}},
-    // The file the link points to is replaced, as QSaveFile does, and the link stays.
+    // The file the link points to is replaced, and the link stays.
     {"a link to a file elsewhere", LinkElsewhere, {"Done", "Done"}, -1, false, true},
     {"folder that refuses writes", nullptr, {"Failed", "Failed", "Failed"}, 1 << 20, true},
     {"full disk", nullptr, {"Failed", "Failed", "Failed"}, 0},
