@@ -83,14 +83,15 @@ refused() { go "$@"; to_result check_failed; [[ -z "$(visible_window "$MESSAGE_T
 # failing UPDATER COUNT: after Next one error message for each of COUNT failed files (a box may
 # open over another), each closed with Return; then the failed-download page and Complete.
 failing() { go "$1"; to_result new_version; click_control "$WIN" cmdNext
-  local closed=0 misses=0 box
-  while ((closed < $2)); do
-    wait_window "$MESSAGE_TITLE" 60 > /dev/null || die "error message $((closed + 1)) of $2 did not appear"
-    # Boxes opened inside an open box stack up; only the newest (highest window id) takes keys.
-    box=$(xdotool search --onlyvisible --name "^$MESSAGE_TITLE\$" | sort -n | tail -n1) && press_key "$box" Return
-    if wait_window_gone "$box" 3; then closed=$((closed + 1))
-    elif ((++misses > 5)); then die "error message $((closed + 1)) did not close on Return"; fi
+  # Boxes opened inside an open box stack up and only the newest (highest id) takes keys, so
+  # each is pressed once no new box has appeared for a moment, and every box seen is counted.
+  local -A seen=(); local end=$((SECONDS + 90)) ids last="" box
+  while ((SECONDS < end)); do
+    ids=$({ xdotool search --onlyvisible --name "^$MESSAGE_TITLE\$" 2>/dev/null || true; } | sort -n); for box in $ids; do seen[$box]=1; done
+    if [[ -n $ids && $ids == "$last" ]]; then box=${ids##*$'\n'}; press_key "$box" Return; wait_window_gone "$box" 3 || true; last=""
+    elif [[ -z $ids && ${#seen[@]} -ge $2 ]]; then break; else last=$ids; sleep 0.5; fi
   done
+  ((${#seen[@]} == $2)) || die "${#seen[@]} error messages appeared and closed on Return instead of $2"
   on download_failed; [[ -z "$(visible_window "$MESSAGE_TITLE")" ]] || fail "more than $2 error messages appeared"
   click_control "$WIN" cmdCancel; ends Complete 20; }
 
