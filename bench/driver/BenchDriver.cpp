@@ -27,10 +27,7 @@ namespace {
 
 constexpr int kDeadlineMs = 300'000;
 
-double MillisecondsSince(const QElapsedTimer& timer)
-{
-    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
-}
+double MillisecondsSince(const QElapsedTimer& timer) { return static_cast<double>(timer.nsecsElapsed()) / 1e6; }
 
 // Lets the event loop run until the condition holds; false when the deadline passed first.
 template <typename Condition>
@@ -70,12 +67,13 @@ class BlockReporter {
 public:
     BlockReporter(DownloadList& list, int block) : m_block(block)
     {
-        m_connection = QObject::connect(&list, &QTreeWidget::itemChanged, &list, [this](QTreeWidgetItem* item, int column) {
-            // The column text, not DownloadList::Status: the item's own copy of the word is
-            // updated only after the change notice has been sent.
-            if (column == 1 && IsFinished(item->text(1)))
-                Count();
-        });
+        m_connection =
+            QObject::connect(&list, &QTreeWidget::itemChanged, &list, [this](QTreeWidgetItem* item, int column) {
+                // The column text, not DownloadList::Status: the item's own copy of the word is
+                // updated only after the change notice has been sent.
+                if (column == 1 && IsFinished(item->text(1)))
+                    Count();
+            });
         m_clock.start();
         m_blockCpuStart = ProcessCpuMilliseconds();
     }
@@ -180,7 +178,8 @@ int main(int argc, char* argv[])
                                                                               : std::nullopt;
     const int block = argc == 6 ? std::atoi(argv[5]) : 2000;
     if (!mode || argc < 5 || argc > 6 || block <= 0) {
-        std::fprintf(stderr, "usage: %s check|download|manyfiles <update site> <application folder> <tick ms> [block]\n",
+        std::fprintf(stderr,
+                     "usage: %s check|download|manyfiles <update site> <application folder> <tick ms> [block]\n",
                      argv[0]);
         return 2;
     }

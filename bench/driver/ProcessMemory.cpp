@@ -19,14 +19,8 @@ long StatusKiB(const std::string& key)
 
 }  // namespace
 
-long PeakResidentKiB()
-{
-    return StatusKiB("VmHWM:");
-}
+long PeakResidentKiB() { return StatusKiB("VmHWM:"); }
 
-long ResidentKiB()
-{
-    return StatusKiB("VmRSS:");
-}
+long ResidentKiB() { return StatusKiB("VmRSS:"); }
 
 }  // namespace tarnwick::bench

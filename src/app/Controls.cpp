@@ -11,7 +11,7 @@ namespace tarnwick {
 namespace {
 constexpr int kKeyRole = Qt::UserRole;
 constexpr int kStatusColumn = 1;
-}
+}  // namespace
 
 bool ProgressBar::SetMax(int max)
 {
@@ -75,10 +75,7 @@ QTreeWidgetItem* DownloadList::AddItem(const QString& key, const QString& text)
     return item;
 }
 
-QString DownloadList::Key(const QTreeWidgetItem* item)
-{
-    return item->data(0, kKeyRole).toString();
-}
+QString DownloadList::Key(const QTreeWidgetItem* item) { return item->data(0, kKeyRole).toString(); }
 
 QString DownloadList::Status(const QTreeWidgetItem* item)
 {
@@ -87,10 +84,7 @@ QString DownloadList::Status(const QTreeWidgetItem* item)
     return item->text(kStatusColumn);
 }
 
-void DownloadList::SetStatus(QTreeWidgetItem* item, const QString& status)
-{
-    item->setText(kStatusColumn, status);
-}
+void DownloadList::SetStatus(QTreeWidgetItem* item, const QString& status) { item->setText(kStatusColumn, status); }
 
 bool DownloadList::HasStatus(const QTreeWidgetItem* item, QStringView status)
 {

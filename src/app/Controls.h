@@ -3,9 +3,9 @@
 // translation and the pages use on labels and buttons alike.
 #pragma once
 
+#include <QHash>
 #include <QLabel>
 #include <QProgressBar>
-#include <QHash>
 #include <QTreeWidget>
 
 namespace tarnwick {
@@ -75,7 +75,7 @@ public:
 
 private:
     QHash<QString, QTreeWidgetItem*> m_items;  // by key; a second entry with a key is refused
-    int m_taken = 0;       // the items above this index have all been taken by the queue
+    int m_taken = 0;                           // the items above this index have all been taken by the queue
 };
 
 // Caption of a label or a button; false for a control that has none.

@@ -23,9 +23,8 @@ namespace {
 QFont WindowFont()
 {
     // Asked on every start before the window shows: a lookup, not a list of every family.
-    const QString family = QFontDatabase::hasFamily(QStringLiteral("Verdana"))
-                               ? QStringLiteral("Verdana")
-                               : QStringLiteral("DejaVu Sans");
+    const QString family =
+        QFontDatabase::hasFamily(QStringLiteral("Verdana")) ? QStringLiteral("Verdana") : QStringLiteral("DejaVu Sans");
     QFont font(family);
     font.setPointSizeF(8.25);
     return font;
@@ -161,8 +160,7 @@ void FrmMainUpdater::CreateControls()
     lblNewVersion = autoSizeLabel("lblNewVersion", QPoint(Twips(360), Twips(2520)), QString());
     lblNewVersion->setFont(BoldFont(font, 8.25));
     lblNewVersion->resize(Twips(60), Twips(195));
-    lblExplain = label("lblExplain", TwipRect(240, 3120, 6855, 255),
-                       QString::fromLatin1(english::kExplain), true);
+    lblExplain = label("lblExplain", TwipRect(240, 3120, 6855, 255), QString::fromLatin1(english::kExplain), true);
     lblExplain->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     lblExplain->setFont(BoldFont(font, 8.25));
 
@@ -174,12 +172,9 @@ void FrmMainUpdater::CreateControls()
     Line1->setGeometry(Twips(120), Twips(4920), Twips(7200) - Twips(120), 1);
     Hook(Line1, "Line1");
 
-    lblWelcome3 = label("lblWelcome3", TwipRect(2880, 1200, 4215, 855),
-                        QString::fromLatin1(english::kWelcome3), true);
-    lblWelcome2 = label("lblWelcome2", TwipRect(2880, 720, 4215, 255),
-                        QString::fromLatin1(english::kWelcome2), true);
-    lblWelcome = autoSizeLabel("lblWelcome", QPoint(Twips(2760), Twips(120)),
-                               QString::fromLatin1(english::kWelcome));
+    lblWelcome3 = label("lblWelcome3", TwipRect(2880, 1200, 4215, 855), QString::fromLatin1(english::kWelcome3), true);
+    lblWelcome2 = label("lblWelcome2", TwipRect(2880, 720, 4215, 255), QString::fromLatin1(english::kWelcome2), true);
+    lblWelcome = autoSizeLabel("lblWelcome", QPoint(Twips(2760), Twips(120)), QString::fromLatin1(english::kWelcome));
     lblWelcome->setFont(BoldFont(font, 26.25));
     lblWelcome->adjustSize();
     lblWelcome->show();

@@ -26,9 +26,9 @@ NewerUpdaterResult FrmMainUpdater::CheckForNewerUpdater(const QString& language)
                             english);
     };
     const QString line1 = text("NewUpdater", QString::fromLatin1(english::kNewUpdater));
-    const QString line2 = text("NewUpdater2", QString::fromLatin1(english::kNewUpdater2Before) +
-                                                  WebSiteDomain(webSite) +
-                                                  QString::fromLatin1(english::kNewUpdater2After));
+    const QString line2 =
+        text("NewUpdater2", QString::fromLatin1(english::kNewUpdater2Before) + WebSiteDomain(webSite) +
+                                QString::fromLatin1(english::kNewUpdater2After));
     Messages().Show(nullptr, QString::fromLatin1(english::kAppTitle), line1 + QStringLiteral("\r\n") + line2,
                     MessageIcon::None);
     WebBrowser().Open(webSite);  // a browser that does not start must not keep the updater open

@@ -14,10 +14,10 @@ class Browser;
 class MessageBoxes;
 
 struct UpdaterSetup {
-    QString appFolder;       // no trailing separator except at the root
-    QString updateSite;      // base address, ends in "/updater/"
-    QString webSite;         // product home page
-    QString lockFolder;      // where the single-instance lock lives
+    QString appFolder;   // no trailing separator except at the root
+    QString updateSite;  // base address, ends in "/updater/"
+    QString webSite;     // product home page
+    QString lockFolder;  // where the single-instance lock lives
     // The publisher's minisign public key (the base64 line of minisign.pub). Empty: manifests
     // are taken unsigned, as before signing existed.
     QString signingKey;

@@ -10,10 +10,10 @@
 #include <mutex>
 #include <thread>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -293,10 +293,7 @@ bool PartFile::Finish()
     return true;
 }
 
-bool PartFile::Flush()
-{
-    return m_fd >= 0 && !m_failed && (::fdatasync(m_fd) == 0 || Fail(errno));
-}
+bool PartFile::Flush() { return m_fd >= 0 && !m_failed && (::fdatasync(m_fd) == 0 || Fail(errno)); }
 
 bool PartFile::Commit()
 {

@@ -5,10 +5,7 @@
 
 namespace tarnwick {
 
-QString ApplicationFolder()
-{
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-}
+QString ApplicationFolder() { return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()); }
 
 QString AppPath(const QString& appFolder, const QString& relativePart)
 {

@@ -5,9 +5,6 @@
 
 namespace tarnwick {
 
-bool DesktopBrowser::Open(const QString& address)
-{
-    return QDesktopServices::openUrl(QUrl(address));
-}
+bool DesktopBrowser::Open(const QString& address) { return QDesktopServices::openUrl(QUrl(address)); }
 
 }  // namespace tarnwick

@@ -42,10 +42,7 @@ bool HasScheme(const QByteArray& url, const char* scheme)
     return colon > 0 && url.left(colon).compare(scheme, Qt::CaseInsensitive) == 0;
 }
 
-bool IsWebAddress(const QByteArray& url)
-{
-    return HasScheme(url, "http") || HasScheme(url, "https");
-}
+bool IsWebAddress(const QByteArray& url) { return HasScheme(url, "http") || HasScheme(url, "https"); }
 
 bool IsRedirect(long status)
 {
@@ -71,7 +68,7 @@ struct HttpTransfer::Run {
     bool aborted = false;
     bool done = false;
     CURLcode code = CURLE_OK;
-    long status = 0;                // of the answer being read; a redirect's answer is replaced
+    long status = 0;                  // of the answer being read; a redirect's answer is replaced
     std::vector<QByteArray> lengths;  // every Content-Length of that answer
     QElapsedTimer sinceBytes;
 
@@ -314,16 +311,12 @@ struct HttpTransfer::Engine {
     Run* run = nullptr;
 };
 
-HttpTransfer::HttpTransfer(const QString& name, QObject* parent)
-    : QObject(parent), m_engine(std::make_unique<Engine>())
+HttpTransfer::HttpTransfer(const QString& name, QObject* parent) : QObject(parent), m_engine(std::make_unique<Engine>())
 {
     setObjectName(name);
 }
 
-HttpTransfer::~HttpTransfer()
-{
-    Abort();
-}
+HttpTransfer::~HttpTransfer() { Abort(); }
 
 void HttpTransfer::SetAuthorities(const QString& pemFile)
 {
@@ -332,15 +325,9 @@ void HttpTransfer::SetAuthorities(const QString& pemFile)
     curl_easy_setopt(m_engine->easy, CURLOPT_CAPATH, nullptr);
 }
 
-FetchResult HttpTransfer::OpenUrl(const QString& url)
-{
-    return Fetch(url, nullptr);
-}
+FetchResult HttpTransfer::OpenUrl(const QString& url) { return Fetch(url, nullptr); }
 
-FetchResult HttpTransfer::OpenUrlInto(const QString& url, QIODevice& sink)
-{
-    return Fetch(url, &sink);
-}
+FetchResult HttpTransfer::OpenUrlInto(const QString& url, QIODevice& sink) { return Fetch(url, &sink); }
 
 void HttpTransfer::Abort()
 {

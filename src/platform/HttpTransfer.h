@@ -17,9 +17,9 @@ namespace tarnwick {
 struct FetchResult {
     enum class Outcome { Ok, Failed, Cancelled };
     Outcome outcome = Outcome::Failed;
-    QByteArray body;  // only for text fetches; a streamed fetch writes to its sink instead
+    QByteArray body;      // only for text fetches; a streamed fetch writes to its sink instead
     qint64 received = 0;  // body bytes that arrived, handed to the sink or the text
-    QString error;    // why it failed, for tests and debugging; never shown to the user
+    QString error;        // why it failed, for tests and debugging; never shown to the user
 
     bool ok() const { return outcome == Outcome::Ok; }
     bool cancelled() const { return outcome == Outcome::Cancelled; }

@@ -57,8 +57,7 @@ QString CutToMaxChars(const QString& text)
     return result;
 }
 
-std::optional<QByteArrayView> FindValue(QByteArrayView content, const QString& section,
-                                        const QString& key)
+std::optional<QByteArrayView> FindValue(QByteArrayView content, const QString& section, const QString& key)
 {
     bool inSection = false;
     qsizetype pos = 0;
@@ -93,8 +92,7 @@ std::optional<QByteArrayView> FindValue(QByteArrayView content, const QString& s
 
 }  // namespace
 
-QString ReadIniValue(const QString& file, const QString& section, const QString& key,
-                     const QString& defaultValue)
+QString ReadIniValue(const QString& file, const QString& section, const QString& key, const QString& defaultValue)
 {
     // Only a regular file (or a link to one) is read: a folder holds no values, and a pipe or
     // a device would keep start-up waiting for a writer, or reading, for ever.
@@ -111,8 +109,8 @@ QString ReadIniValue(const QString& file, const QString& section, const QString&
         content = DecodeFetchedText(content).toUtf8();
     else if (content.startsWith("\xEF\xBB\xBF"))
         content.remove(0, 3);
-    const std::optional<QByteArrayView> value = FindValue(content, TrimBlanks(QStringView(section)).toString(),
-                                                          TrimBlanks(QStringView(key)).toString());
+    const std::optional<QByteArrayView> value =
+        FindValue(content, TrimBlanks(QStringView(section)).toString(), TrimBlanks(QStringView(key)).toString());
     if (!value)
         return defaultValue;
     return CutToMaxChars(DecodeUtf8OrWindows1252(value->toByteArray()));

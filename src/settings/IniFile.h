@@ -27,7 +27,6 @@ namespace tarnwick {
 
 inline constexpr int kIniValueMaxChars = 199;
 
-QString ReadIniValue(const QString& file, const QString& section, const QString& key,
-                     const QString& defaultValue);
+QString ReadIniValue(const QString& file, const QString& section, const QString& key, const QString& defaultValue);
 
 }  // namespace tarnwick

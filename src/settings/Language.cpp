@@ -5,10 +5,7 @@
 
 namespace tarnwick {
 
-QString PreferencesPath(const QString& appFolder)
-{
-    return AppPath(appFolder, QStringLiteral("Preferences.ini"));
-}
+QString PreferencesPath(const QString& appFolder) { return AppPath(appFolder, QStringLiteral("Preferences.ini")); }
 
 QString LanguageFilePath(const QString& appFolder, const QString& language)
 {
@@ -25,13 +22,10 @@ QString ReadInstalledVersion(const QString& appFolder)
     return ReadIniValue(PreferencesPath(appFolder), QStringLiteral("Settings"), QStringLiteral("Version"), {});
 }
 
-bool IsBuiltInEnglish(const QString& language)
-{
-    return language.isEmpty() || language == QStringLiteral("English");
-}
+bool IsBuiltInEnglish(const QString& language) { return language.isEmpty() || language == QStringLiteral("English"); }
 
-QString LanguageText(const QString& appFolder, const QString& language, const QString& section,
-                     const QString& key, const QString& englishText)
+QString LanguageText(const QString& appFolder, const QString& language, const QString& section, const QString& key,
+                     const QString& englishText)
 {
     if (IsBuiltInEnglish(language))
         return englishText;

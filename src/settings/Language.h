@@ -17,8 +17,8 @@ bool IsBuiltInEnglish(const QString& language);
 
 // One text by the language rule: the English text under built-in English, otherwise the
 // value of the key in the language file (empty when missing).
-QString LanguageText(const QString& appFolder, const QString& language, const QString& section,
-                     const QString& key, const QString& englishText);
+QString LanguageText(const QString& appFolder, const QString& language, const QString& section, const QString& key,
+                     const QString& englishText);
 
 inline constexpr char kWindowSection[] = "frmMainUpdater";
 

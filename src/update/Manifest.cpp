@@ -9,8 +9,7 @@ struct TagHit {
     qsizetype length = 0;
 };
 
-TagHit FindTag(const QString& document, const QString& openTag, const QString& closeTag,
-               qsizetype from)
+TagHit FindTag(const QString& document, const QString& openTag, const QString& closeTag, qsizetype from)
 {
     const qsizetype open = document.indexOf(openTag, from, Qt::CaseInsensitive);
     const qsizetype close = document.indexOf(closeTag, from, Qt::CaseInsensitive);

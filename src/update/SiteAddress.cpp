@@ -14,9 +14,6 @@ QString FileUrl(const QString& siteBase, const QString& installedVersion, const 
     return siteBase + installedVersion + u'/' + fileName;
 }
 
-QString WebSiteDomain(const QString& webSite)
-{
-    return QUrl(webSite).host();
-}
+QString WebSiteDomain(const QString& webSite) { return QUrl(webSite).host(); }
 
 }  // namespace tarnwick

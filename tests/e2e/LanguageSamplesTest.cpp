@@ -38,11 +38,12 @@ TEST(LanguageSamples, CompleteReadAsWrittenAndFitTheWindow)
             return ReadIniValue(source.fileName(), QString::fromLatin1(general ? kGeneralSection : kWindowSection),
                                 general ? key.mid(8) : key, u"\x01missing"_s);
         };
-        for (const QString& key : u"General/NewUpdater General/NewUpdater2 lblWelcome lblWelcome2 lblWelcome3 lblExplain "
-                                  "lblVersionExplain cmdNext cmdCancel lblLanguage lblsErrorDownloading lblsErrorDownloading2 "
-                                  "lblsErrorDownloading3 lblsVersionExplain3 ErrorDownloading ErrorDownloading2 "
-                                  "ErrorDownloading3 VersionExplain VersionExplain2 VersionExplain3 VersionExplain4 "
-                                  "NextToDownload2"_s.split(u' ')) {
+        for (const QString& key :
+             u"General/NewUpdater General/NewUpdater2 lblWelcome lblWelcome2 lblWelcome3 lblExplain "
+             "lblVersionExplain cmdNext cmdCancel lblLanguage lblsErrorDownloading lblsErrorDownloading2 "
+             "lblsErrorDownloading3 lblsVersionExplain3 ErrorDownloading ErrorDownloading2 "
+             "ErrorDownloading3 VersionExplain VersionExplain2 VersionExplain3 VersionExplain4 "
+             "NextToDownload2"_s.split(u' ')) {
             const QString value = read(key);
             EXPECT_TRUE(!value.startsWith(u'\x01') && !value.isEmpty() && value.size() < kIniValueMaxChars &&
                         whole.contains(value))
@@ -57,9 +58,10 @@ TEST(LanguageSamples, CompleteReadAsWrittenAndFitTheWindow)
         // wrapping label must not need more height than it has; the self-sizing headline must end
         // before the list, the title within the window; a button must hold its caption.
         FrmMainUpdater w(UpdaterSetup{});
-        for (const QString& place : u"lblWelcome lblWelcome2 lblWelcome3 lblExplain lblNextToDownload:NextToDownload2 "
-                                    "lblVersionExplain:VersionExplain lblVersionExplain:VersionExplain2 "
-                                    "lblVersionExplain:VersionExplain4 cmdNext cmdCancel cmdCancel:VersionExplain3"_s.split(u' ')) {
+        for (const QString& place :
+             u"lblWelcome lblWelcome2 lblWelcome3 lblExplain lblNextToDownload:NextToDownload2 "
+             "lblVersionExplain:VersionExplain lblVersionExplain:VersionExplain2 "
+             "lblVersionExplain:VersionExplain4 cmdNext cmdCancel cmdCancel:VersionExplain3"_s.split(u' ')) {
             auto* control = w.findChild<QWidget*>(place.section(u':', 0, 0));
             SetCaption(control, read(place.section(u':', -1)));
             const auto* label = qobject_cast<const QLabel*>(control);

@@ -5,11 +5,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
 #include <random>
 #include <thread>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace tarnwick::test {
 namespace {

@@ -3,7 +3,6 @@
 #include "platform/HttpTransfer.h"
 #include "support/WindowFixture.h"
 
-
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <unistd.h>

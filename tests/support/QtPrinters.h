@@ -9,10 +9,8 @@
 
 // gtest finds these through argument-dependent lookup, so they live beside Qt's
 // own types.
-inline void PrintTo(const QString &text, std::ostream *os) {
-  *os << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QByteArray &bytes, std::ostream *os) {
-  *os << bytes.size() << " bytes \"" << bytes.left(80).toStdString()
-      << (bytes.size() > 80 ? "...\"" : "\"");
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& bytes, std::ostream* os)
+{
+    *os << bytes.size() << " bytes \"" << bytes.left(80).toStdString() << (bytes.size() > 80 ? "...\"" : "\"");
 }

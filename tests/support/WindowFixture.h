@@ -155,7 +155,7 @@ public:
     std::function<void()> whileOpen;  // runs while a message box is open
     QStringList opened;               // addresses handed to the browser
     bool browserStarts = true;
-    int ended = 0;  // how often the program was ended
+    int ended = 0;        // how often the program was ended
     QString authorities;  // certificates the window's transfers trust instead of the system's
 
 private:
