@@ -93,17 +93,6 @@ bool DownloadList::HasStatus(const QTreeWidgetItem* item, QStringView status)
     return item->text(kStatusColumn) == status;
 }
 
-QTreeWidgetItem* DownloadList::FirstWithStatus(QStringView status) const
-{
-    const int count = topLevelItemCount();
-    for (int i = 0; i < count; ++i) {
-        QTreeWidgetItem* item = topLevelItem(i);
-        if (HasStatus(item, status))
-            return item;
-    }
-    return nullptr;
-}
-
 QTreeWidgetItem* DownloadList::FirstValid()
 {
     const int count = topLevelItemCount();

@@ -65,8 +65,6 @@ public:
     static void SetStatus(QTreeWidgetItem* item, const QString& status);
     static bool HasStatus(const QTreeWidgetItem* item, QStringView status);
 
-    // The first item, walking from the top, whose status is exactly this word.
-    QTreeWidgetItem* FirstWithStatus(QStringView status) const;
     int CountWithStatus(QStringView status) const;
     // The first item, walking from the top, that is still "Valid". An item that has left
     // "Valid" for "Busy...", "Done" or "Failed" never returns to it, so the walk starts after
