@@ -17,8 +17,8 @@ bool FrmMainUpdater::ShowDownloadFailure()
 {
     // The files that arrived before this one are in place, and listed "Done", before the
     // message shows.
-    if (auto* group = findChild<GroupCommit*>(QString(), Qt::FindDirectChildrenOnly))
-        group->Commit();
+    if (m_arrivedFiles)
+        m_arrivedFiles->Commit();
     const QString crlf = QStringLiteral("\r\n");
     const QString text = Caption(lblsErrorDownloading) + crlf + Caption(lblsErrorDownloading2) + crlf + crlf +
                          Caption(lblsErrorDownloading3);
@@ -38,8 +38,8 @@ bool FrmMainUpdater::DownloadFile(HttpTransfer& transfer, const QString& url, co
     // Within a run of the queue the file waits in its group; alone it is put in place at once.
     const QString path = AppPath(folder, name);
     const QByteArray digest = ListedDigest(lDownload->ItemByKey(url));
-    auto* group = findChild<GroupCommit*>(QString(), Qt::FindDirectChildrenOnly);
-    switch (group ? StageDownload(transfer, url, path, digest, *group) : SaveDownload(transfer, url, path, digest)) {
+    switch (m_arrivedFiles ? StageDownload(transfer, url, path, digest, *m_arrivedFiles)
+                           : SaveDownload(transfer, url, path, digest)) {
     case SaveOutcome::Saved:
         return true;
     case SaveOutcome::Busy:

@@ -11,11 +11,9 @@ namespace tarnwick {
 
 void FrmMainUpdater::DownloadNext()
 {
-    // One group per window, shared by nested runs, so that files take their places in list
-    // order whichever run fetched them.
-    auto* group = findChild<GroupCommit*>(QString(), Qt::FindDirectChildrenOnly);
-    if (!group)
-        group = new GroupCommit(this);
+    if (!m_arrivedFiles)
+        m_arrivedFiles = new GroupCommit(this);
+    GroupCommit* group = m_arrivedFiles;
 
     // Runs may nest (a state-change notification delivered inside a fetch or a message box
     // starts one); marking an item "Busy..." before its fetch keeps every run from taking it

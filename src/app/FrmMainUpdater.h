@@ -17,6 +17,7 @@ class QFrame;
 
 namespace tarnwick {
 
+class GroupCommit;
 class HttpTransfer;
 class SingleInstanceLock;
 
@@ -122,6 +123,10 @@ private:
     QString m_tag;
     bool m_closing = false;
     bool m_downloadRunActive = false;
+    // Files that arrived whole and wait to take their places together; made by the first run
+    // of the queue and shared by every nested run, so that files take their places in list
+    // order whichever run fetched them. Owned by the window as its child.
+    GroupCommit* m_arrivedFiles = nullptr;
 };
 
 }  // namespace tarnwick
