@@ -56,9 +56,10 @@ prepare_app_folder() {
   set_language "$dest/Preferences.ini" "$lang"
 }
 
-# snapshot FOLDER: one line per file below it, "path size checksum", sorted by path.
+# snapshot FOLDER: one line per file below it, "path size checksum", sorted by path; not the
+# lock a running updater holds on the folder.
 snapshot() {
-  (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort | while read -r f; do
+  (cd "$1" && find . -type f ! -name .tarnwick-updater.lock -printf '%P\n' | LC_ALL=C sort | while read -r f; do
     printf '%s %s %s\n' "$f" "$(stat -c %s "$f")" "$(cksum < "$f" | cut -d' ' -f1)"
   done)
 }

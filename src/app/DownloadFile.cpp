@@ -9,7 +9,10 @@
 #include "platform/AppFolder.h"
 #include "platform/HttpTransfer.h"
 #include "platform/MessageBox.h"
+#include "settings/Language.h"
 #include "settings/Texts.h"
+
+#include <QDir>
 
 namespace tarnwick {
 
@@ -17,8 +20,7 @@ bool FrmMainUpdater::ShowDownloadFailure()
 {
     // The files that arrived before this one are in place, and listed "Done", before the
     // message shows.
-    if (m_arrivedFiles)
-        m_arrivedFiles->Commit();
+    m_arrivedFiles->Commit();
     const QString crlf = QStringLiteral("\r\n");
     const QString text = Caption(lblsErrorDownloading) + crlf + Caption(lblsErrorDownloading2) + crlf + crlf +
                          Caption(lblsErrorDownloading3);
@@ -29,18 +31,30 @@ bool FrmMainUpdater::ShowDownloadFailure()
     return false;
 }
 
+GroupCommit& FrmMainUpdater::GroupFor(const QString& path) const
+{
+    // The installed version is read from Preferences.ini: it takes its place only after every
+    // other file has taken its own, so that a run that fails or is left still offers the update.
+    const bool installedVersion = QDir::cleanPath(path) == QDir::cleanPath(PreferencesPath(AppFolder()));
+    return installedVersion ? *m_lastFiles : *m_arrivedFiles;
+}
+
 bool FrmMainUpdater::DownloadFile(HttpTransfer& transfer, const QString& url, const QString& folder)
 {
     const QString name = LocalFileName(url);
     if (!IsSafeLocalName(name))
         return transfer.StillExecuting() ? false : ShowDownloadFailure();
 
-    // Within a run of the queue the file waits in its group; alone it is put in place at once.
     const QString path = AppPath(folder, name);
-    const QByteArray digest = ListedDigest(lDownload->ItemByKey(url));
-    switch (m_arrivedFiles ? StageDownload(transfer, url, path, digest, *m_arrivedFiles)
-                           : SaveDownload(transfer, url, path, digest)) {
+    QTreeWidgetItem* item = lDownload->ItemByKey(url);
+    GroupCommit& group = GroupFor(path);
+    // A copy listed earlier gives way: the later one decides what the file holds.
+    if (&group == m_lastFiles && !transfer.StillExecuting())
+        m_lastFiles->Discard();
+    switch (StageDownload(transfer, url, path, ListedDigest(item), group)) {
     case SaveOutcome::Saved:
+        if (&group == m_lastFiles && item)
+            m_heldItems.append(item);
         return true;
     case SaveOutcome::Busy:
     case SaveOutcome::Cancelled:  // the user ended the program; nothing more to say

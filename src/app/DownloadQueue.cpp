@@ -1,18 +1,18 @@
 // The download queue: the list lDownload itself. Each run walks it from the first item and
 // takes the first "Valid" one, until none is left; then the completion step runs. A file that
 // arrived whole waits, still "Busy...", until its group takes the old files' places; it turns
-// "Done" there.
+// "Done" there. The installed Preferences.ini waits for the end of the queue.
 #include "app/FrmMainUpdater.h"
 
 #include "download/GroupCommit.h"
 #include "settings/Texts.h"
 
+#include <utility>
+
 namespace tarnwick {
 
 void FrmMainUpdater::DownloadNext()
 {
-    if (!m_arrivedFiles)
-        m_arrivedFiles = new GroupCommit(this);
     GroupCommit* group = m_arrivedFiles;
 
     // Runs may nest (a state-change notification delivered inside a fetch or a message box
@@ -21,6 +21,7 @@ void FrmMainUpdater::DownloadNext()
     while (!IsClosing()) {
         QTreeWidgetItem* item = lDownload->FirstValid();
         if (!item && group->IsEmpty()) {
+            PutLastFilesInPlace();
             FinishDownloads();
             return;
         }
@@ -36,6 +37,8 @@ void FrmMainUpdater::DownloadNext()
             DownloadList::SetStatus(item, QString::fromLatin1(status::kFailed));
             continue;
         }
+        if (m_heldItems.contains(item))
+            continue;  // its place is taken at the end of the queue
         group->WhenCommitted([this, item](bool committed) {
             DownloadList::SetStatus(item, QString::fromLatin1(committed ? status::kDone : status::kFailed));
             if (!committed && !IsClosing())
@@ -46,8 +49,27 @@ void FrmMainUpdater::DownloadNext()
         if (group->Due())
             group->Seal();
     }
-    // Files that arrived whole before the user left still take their places.
+    // Files that arrived whole before the user left still take their places; Preferences.ini
+    // does not, so that the next run offers the same update again.
     group->Commit();
+    m_lastFiles->Discard();
+}
+
+void FrmMainUpdater::PutLastFilesInPlace()
+{
+    if (m_heldItems.isEmpty())
+        return;
+    const QList<QTreeWidgetItem*> held = std::exchange(m_heldItems, {});
+    const bool othersDone =
+        lDownload->CountWithStatus(QString::fromLatin1(status::kDone)) + held.size() == lDownload->ItemCount();
+    const bool placed = othersDone && m_lastFiles->Commit() == 0;
+    m_lastFiles->Discard();
+    // Kept back because another file failed, it stays "Failed" without a message of its own:
+    // that file's message has been shown.
+    for (QTreeWidgetItem* item : held)
+        DownloadList::SetStatus(item, QString::fromLatin1(placed ? status::kDone : status::kFailed));
+    if (othersDone && !placed && !IsClosing())
+        ShowDownloadFailure();
 }
 
 }  // namespace tarnwick

@@ -1,7 +1,9 @@
 #include "app/FrmMainUpdater.h"
 
 #include "app/Artwork.h"
+#include "download/GroupCommit.h"
 #include "platform/Browser.h"
+#include "platform/FolderLock.h"
 #include "platform/HttpTransfer.h"
 #include "platform/MessageBox.h"
 #include "platform/SingleInstance.h"
@@ -46,7 +48,10 @@ QRect TwipRect(int left, int top, int width, int height)
 }  // namespace
 
 FrmMainUpdater::FrmMainUpdater(UpdaterSetup setup, QWidget* parent)
-    : QWidget(parent), m_setup(std::move(setup)), m_instanceLock(std::make_unique<SingleInstanceLock>())
+    : QWidget(parent),
+      m_setup(std::move(setup)),
+      m_instanceLock(std::make_unique<SingleInstanceLock>()),
+      m_folderLock(std::make_unique<FolderLock>())
 {
     setObjectName(QStringLiteral("frmMainUpdater"));
     setWindowTitle(QString::fromLatin1(english::kWindowCaption));
@@ -66,11 +71,20 @@ FrmMainUpdater::FrmMainUpdater(UpdaterSetup setup, QWidget* parent)
     if (!m_setup.endProgram)
         m_setup.endProgram = [] { QCoreApplication::exit(0); };
     CreateControls();
+    m_arrivedFiles = new GroupCommit(&m_partRecord, this);
+    m_lastFiles = new GroupCommit(&m_partRecord, this);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-FrmMainUpdater::~FrmMainUpdater() = default;
+FrmMainUpdater::~FrmMainUpdater()
+{
+    // Files that arrived whole take their places, but not those kept for the queue's end,
+    // while the record of part files and the folder lock are still there.
+    m_lastFiles->Discard();
+    delete m_lastFiles;
+    delete m_arrivedFiles;
+}
 
 void FrmMainUpdater::Hook(QObject* control, const char* name)
 {
@@ -99,8 +113,10 @@ void FrmMainUpdater::CreateControls()
         Hook(l, name);
         return l;
     };
-    auto progressBar = [&](const char* name, int max) {
+    // Controls without a caption are named for screen readers by what they show.
+    auto progressBar = [&](const char* name, int max, const char* shows) {
         auto* bar = new ProgressBar(this);
+        bar->setAccessibleName(QString::fromLatin1(shows));
         bar->setRange(0, max);
         bar->setValue(0);
         bar->setTextVisible(false);
@@ -111,8 +127,8 @@ void FrmMainUpdater::CreateControls()
     };
     const QString carrierText = QString::fromLatin1(english::kDesignLabel);
 
-    pbDownloading = progressBar("pbDownloading", 100);
-    pbStatusCheck = progressBar("pbStatusCheck", 2);
+    pbDownloading = progressBar("pbDownloading", 100, "Files downloaded");
+    pbStatusCheck = progressBar("pbStatusCheck", 2, "Update check");
 
     tmrCheckUpdate = new QTimer(this);
     tmrCheckUpdate->setInterval(700);
@@ -135,6 +151,7 @@ void FrmMainUpdater::CreateControls()
     Hook(inetCheckUpdate, "inetCheckUpdate");
 
     lDownload = new DownloadList(this);
+    lDownload->setAccessibleName(QStringLiteral("Files of the update"));
     lDownload->setGeometry(TwipRect(2880, 2280, 4215, 2055));
     lDownload->header()->resizeSection(0, Twips(2850));
     lDownload->header()->resizeSection(1, Twips(700));

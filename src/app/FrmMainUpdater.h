@@ -5,6 +5,7 @@
 
 #include "app/Controls.h"
 #include "app/UpdaterSetup.h"
+#include "download/PartRecord.h"
 
 #include <QPushButton>
 #include <QTimer>
@@ -17,6 +18,7 @@ class QFrame;
 
 namespace tarnwick {
 
+class FolderLock;
 class GroupCommit;
 class HttpTransfer;
 class SingleInstanceLock;
@@ -110,12 +112,19 @@ private:
     void CreateControls();
     void Hook(QObject* control, const char* name);
     bool IsAlreadyRunning();
+    bool IsFolderTaken();
     void FillTextCarriers(const QString& language);
     void iDownload_StateChanged();
     bool ShowDownloadFailure();
+    GroupCommit& GroupFor(const QString& path) const;
+    void PutLastFilesInPlace();
 
     UpdaterSetup m_setup;
     std::unique_ptr<SingleInstanceLock> m_instanceLock;
+    std::unique_ptr<FolderLock> m_folderLock;
+    // Names each part file before it is made, in the folder lock's file; writes nothing until
+    // that lock is held.
+    PartRecord m_partRecord{-1};
     std::unique_ptr<MessageBoxes> m_ownMessages;
     std::unique_ptr<Browser> m_ownBrowser;
     std::vector<QObject*> m_controls;
@@ -123,10 +132,14 @@ private:
     QString m_tag;
     bool m_closing = false;
     bool m_downloadRunActive = false;
-    // Files that arrived whole and wait to take their places together; made by the first run
-    // of the queue and shared by every nested run, so that files take their places in list
-    // order whichever run fetched them. Owned by the window as its child.
+    // Files that arrived whole and wait to take their places together, shared by every nested
+    // run of the queue, so that files take their places in list order whichever run fetched
+    // them. Owned by the window as its child.
     GroupCommit* m_arrivedFiles = nullptr;
+    // The installed Preferences.ini, held back until every other file has taken its place, and
+    // the entries that wait for it ("Busy..." until then).
+    GroupCommit* m_lastFiles = nullptr;
+    QList<QTreeWidgetItem*> m_heldItems;
 };
 
 }  // namespace tarnwick

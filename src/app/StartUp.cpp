@@ -3,12 +3,11 @@
 #include "app/FrmMainUpdater.h"
 
 #include "download/SaveFile.h"
+#include "platform/FolderLock.h"
 #include "platform/HttpTransfer.h"
 #include "platform/SingleInstance.h"
 #include "settings/Language.h"
 #include "settings/Texts.h"
-
-#include <algorithm>
 
 namespace tarnwick {
 
@@ -20,14 +19,28 @@ bool FrmMainUpdater::IsAlreadyRunning()
            SingleInstanceLock::State::HeldByAnother;
 }
 
+bool FrmMainUpdater::IsFolderTaken()
+{
+    // An updater of another user, or one started through sudo, passes the per-user lock; the
+    // folder's own lock keeps it from sharing the files. Where no lock can be made (a read-only
+    // folder) the run goes on as before, and nothing there is removed.
+    const FolderLock::State state = m_folderLock->TryTake(AppFolder());
+    if (state == FolderLock::State::Held)
+        m_partRecord = PartRecord(m_folderLock->Descriptor());
+    return state == FolderLock::State::HeldByAnother;
+}
+
 StartUpResult FrmMainUpdater::RunStartUp()
 {
     const QString language = ReadLanguageName(AppFolder());
 
-    if (IsAlreadyRunning())
+    if (IsAlreadyRunning() || IsFolderTaken())
         return StartUpResult::EndProgram;
-    // Only now, holding the lock: the part files of a running updater are not leftovers.
-    RemoveLeftoverParts(AppFolder());
+    // Only under the folder's lock: the part files of a running updater are not leftovers.
+    if (m_folderLock->Current() == FolderLock::State::Held) {
+        RemoveLeftoverParts(AppFolder());
+        m_partRecord.RemoveListed();
+    }
 
     const QString installedVersion = ReadInstalledVersion(AppFolder());
 
@@ -36,9 +49,11 @@ StartUpResult FrmMainUpdater::RunStartUp()
     SetCaption(lblWelcome3, Caption(lblWelcome3) + u' ' + installedVersion + u'.');
     SetCaption(lblOldVersion, installedVersion);
 
-    inetCheckUpdate->SetRequestTimeout(std::min(m_setup.startUpTimeout, m_setup.requestTimeout));
+    // Nothing shows before this step ends, so it ends in time however the site answers: a
+    // manifest and signature sent a byte at a time must not keep the window away either.
+    inetCheckUpdate->SetDeadline(QDeadlineTimer(m_setup.startUpTimeout));
     const NewerUpdaterResult notice = CheckForNewerUpdater(language);
-    inetCheckUpdate->SetRequestTimeout(m_setup.requestTimeout);
+    inetCheckUpdate->SetDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
     if (notice == NewerUpdaterResult::NoticeGiven)
         return StartUpResult::EndProgram;
 

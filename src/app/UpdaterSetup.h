@@ -25,8 +25,8 @@ struct UpdaterSetup {
     Browser* browser = nullptr;
     std::function<void()> endProgram;  // leaves the event loop; the window is already closed
     std::chrono::milliseconds requestTimeout{60'000};
-    // The fetch at start-up happens before the window shows: a site that never answers must
-    // not keep the user waiting a full request time-out with nothing on screen.
+    // All that start-up fetches (the manifest, its signature) must arrive within this, since it
+    // happens before the window shows; after it, start-up goes on as after a failed fetch.
     std::chrono::milliseconds startUpTimeout{10'000};
 };
 

@@ -1,6 +1,7 @@
 #include "download/GroupCommit.h"
 
 #include "download/PartFile.h"
+#include "download/PartRecord.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -42,7 +43,7 @@ struct GroupCommit::Sealed {
     std::atomic<bool> flushed = false;
 };
 
-GroupCommit::GroupCommit(QObject* parent) : QObject(parent) {}
+GroupCommit::GroupCommit(PartRecord* record, QObject* parent) : QObject(parent), m_record(record) {}
 
 GroupCommit::~GroupCommit()
 {
@@ -112,6 +113,11 @@ int GroupCommit::Commit()
     return failed + PutInPlace(group, durable);
 }
 
+void GroupCommit::Discard()
+{
+    m_waiting.clear();  // each part file is removed as it goes
+}
+
 int GroupCommit::FinishSealed()
 {
     if (!m_sealed)
@@ -154,6 +160,9 @@ int GroupCommit::PutInPlace(std::vector<Waiting>& group, const std::vector<bool>
         if (committed[i])
             folders.insert(QFileInfo(group[i].file->Target()).absolutePath());
     }
+    // The record names the part files that the folders' flushes may make lasting.
+    if (m_record && !folders.empty())
+        m_record->Flush();
     for (const QString& folder : folders)
         FlushFolder(folder);
     int failed = 0;

@@ -15,6 +15,7 @@
 namespace tarnwick {
 
 class PartFile;
+class PartRecord;
 
 class GroupCommit : public QObject {
     Q_OBJECT
@@ -24,8 +25,11 @@ public:
     // Told at the file's rename (true), or when it could not be made durable or renamed.
     using Outcome = std::function<void(bool committed)>;
 
-    explicit GroupCommit(QObject* parent = nullptr);
+    // record: where the run names its part files (it is flushed with each group), or nullptr.
+    explicit GroupCommit(PartRecord* record = nullptr, QObject* parent = nullptr);
     ~GroupCommit() override;  // commits what is still waiting, telling no one
+
+    PartRecord* Record() const { return m_record; }
 
     void Add(std::unique_ptr<PartFile> file);
     void WhenCommitted(Outcome outcome);  // for the file added last
@@ -41,14 +45,17 @@ public:
     // Puts every file in place, waiting for a sealed group's flush. Returns how many files
     // could not take their targets' places.
     int Commit();
+    // Drops every file not yet sealed: the targets keep their old files, and no one is told.
+    void Discard();
 
 private:
     struct Waiting;
     struct Sealed;
     int FinishSealed();
     static std::vector<bool> MakeDurable(const std::vector<Waiting>& group);
-    static int PutInPlace(std::vector<Waiting>& group, const std::vector<bool>& durable);
+    int PutInPlace(std::vector<Waiting>& group, const std::vector<bool>& durable);
 
+    PartRecord* m_record = nullptr;
     std::vector<Waiting> m_waiting;
     std::unique_ptr<Sealed> m_sealed;
     QElapsedTimer m_age;

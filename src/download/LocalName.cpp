@@ -1,5 +1,8 @@
 #include "download/LocalName.h"
 
+#include "download/PartFile.h"
+#include "platform/FolderLock.h"
+
 #include <QStringList>
 
 namespace tarnwick {
@@ -27,6 +30,11 @@ bool IsSafeLocalName(const QString& name)
         if (segment == QStringLiteral(".."))
             return false;
     }
+    // The updater's own working files: a part file would be taken for another file's, and
+    // removed at the next start; the lock would be replaced under the run that holds it.
+    const QString& created = segments.last();
+    if (PartFile::IsPartName(created) || created == QLatin1String(FolderLock::kFileName))
+        return false;
     return name != QStringLiteral(".");
 }
 

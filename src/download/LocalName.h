@@ -12,7 +12,8 @@ QString LocalFileName(const QString& url);
 
 // False for a name that would not stay inside the application folder or that no file system
 // should be asked to create: empty, "." or "..", a ".." segment between "\" separators, a
-// leading "\" (absolute), control characters, and on Windows a ":" (drive letters, streams).
+// leading "\" (absolute), control characters, and on Windows a ":" (drive letters, streams);
+// also for a name the updater's own working files have (a part file, the folder's lock).
 bool IsSafeLocalName(const QString& name);
 
 }  // namespace tarnwick

@@ -1,5 +1,7 @@
 #include "download/PartFile.h"
 
+#include "download/PartRecord.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -175,7 +177,7 @@ bool PartFile::IsPartName(const QString& fileName)
     return fileName.size() > kPartSuffix.size() + 1 && fileName.startsWith(u'.') && fileName.endsWith(kPartSuffix);
 }
 
-PartFile::PartFile(const QString& target) : m_target(target)
+PartFile::PartFile(const QString& target, PartRecord* record) : m_target(target), m_record(record)
 {
     // One look at the target tells all the save step asks of it. Like the save step before it,
     // a symbolic link keeps pointing where it did: the file it names is the one replaced.
@@ -210,6 +212,8 @@ bool PartFile::Create(const QByteArray& expectedSha256)
     // A folder of that name can never be replaced by a file; nothing is fetched for it.
     if (m_targetMode >= 0 && S_ISDIR(m_targetMode))
         return Fail(EISDIR);
+    if (m_record && !m_record->Note(m_partPath))
+        return Fail(errno);
     m_fd = ::open(QFile::encodeName(m_partPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_fd < 0)
         return Fail(errno);

@@ -11,6 +11,8 @@
 
 namespace tarnwick {
 
+class PartRecord;
+
 class PartFile : public QIODevice {
 public:
     // The name a file of the update has while it arrives: hidden, and recognisable as the
@@ -18,8 +20,9 @@ public:
     static QString PartName(const QString& fileName);
     static bool IsPartName(const QString& fileName);
 
-    // target is the file to replace (a symbolic link is followed to the file it names).
-    explicit PartFile(const QString& target);
+    // target is the file to replace (a symbolic link is followed to the file it names); the part
+    // file is named in record, when there is one, before it is made.
+    explicit PartFile(const QString& target, PartRecord* record = nullptr);
     // The product may be running and hold the file, or the file may be marked read-only: such
     // a file is not replaced. The permission bits are asked directly because a privileged user
     // may write anyway, and a read-only mark must hold for everyone.
@@ -54,6 +57,7 @@ private:
 
     QString m_target;
     QString m_partPath;
+    PartRecord* m_record = nullptr;
     int m_targetMode = -1;  // permission and type bits of the file replaced; -1 when there is none
     int m_fd = -1;
     qint64 m_written = 0;

@@ -14,7 +14,7 @@ SaveOutcome StageDownload(HttpTransfer& transfer, const QString& url, const QStr
 {
     if (transfer.StillExecuting())
         return SaveOutcome::Busy;
-    auto file = std::make_unique<PartFile>(path);
+    auto file = std::make_unique<PartFile>(path, group.Record());
     if (file->TargetIsReadOnly())
         return SaveOutcome::Failed;
     // A name listed twice has one part file: the earlier copy takes its place first.
@@ -29,16 +29,6 @@ SaveOutcome StageDownload(HttpTransfer& transfer, const QString& url, const QStr
         return SaveOutcome::Failed;
     group.Add(std::move(file));
     return SaveOutcome::Saved;
-}
-
-SaveOutcome SaveDownload(HttpTransfer& transfer, const QString& url, const QString& path,
-                         const QByteArray& expectedSha256)
-{
-    GroupCommit alone;
-    const SaveOutcome outcome = StageDownload(transfer, url, path, expectedSha256, alone);
-    if (outcome == SaveOutcome::Saved && alone.Commit() != 0)
-        return SaveOutcome::Failed;
-    return outcome;
 }
 
 void RemoveLeftoverParts(const QString& folder)

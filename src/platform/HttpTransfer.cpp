@@ -172,7 +172,9 @@ struct HttpTransfer::Engine {
             curl_easy_setopt(easy, CURLOPT_PROXY, proxy->constData());
         idleTimeout = timeout;
         run->sinceBytes.start();
-        idleTimer.start(timeout);
+        CheckIdle();
+        if (run->Stopped())
+            return;
         curl_multi_add_handle(multi, easy);
         if (!run->done && !run->Stopped())
             run->loop.exec();
@@ -180,6 +182,7 @@ struct HttpTransfer::Engine {
         curl_multi_remove_handle(multi, easy);
     }
 
+    // Waits for whichever comes first: the time-out without a byte, or the deadline.
     void CheckIdle()
     {
         if (!run)
@@ -187,8 +190,11 @@ struct HttpTransfer::Engine {
         const auto quiet = std::chrono::milliseconds(run->sinceBytes.elapsed());
         if (quiet >= idleTimeout)
             run->Fail(u"no bytes for %1 ms"_s.arg(idleTimeout.count()));
+        else if (deadline.hasExpired())
+            run->Fail(u"deadline passed"_s);
         else
-            idleTimer.start(idleTimeout - quiet);
+            idleTimer.start(std::min(idleTimeout - quiet,
+                                     std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration())));
     }
 
     void Act(curl_socket_t socket, int events)
@@ -305,6 +311,7 @@ struct HttpTransfer::Engine {
     QTimer curlTimer;
     QTimer idleTimer;
     std::chrono::milliseconds idleTimeout{0};
+    QDeadlineTimer deadline{QDeadlineTimer::Forever};
     std::map<curl_socket_t, std::unique_ptr<Watch>> sockets;
     std::vector<std::unique_ptr<Watch>> retired;
     SystemProxy proxies;
@@ -324,6 +331,8 @@ void HttpTransfer::SetAuthorities(const QString& pemFile)
     curl_easy_setopt(m_engine->easy, CURLOPT_CAINFO, path.constData());
     curl_easy_setopt(m_engine->easy, CURLOPT_CAPATH, nullptr);
 }
+
+void HttpTransfer::SetDeadline(QDeadlineTimer deadline) { m_engine->deadline = deadline; }
 
 FetchResult HttpTransfer::OpenUrl(const QString& url) { return Fetch(url, nullptr); }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 
@@ -37,6 +38,8 @@ public:
 
     // Inactivity time-out: the transfer fails when no bytes move for this long.
     void SetRequestTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+    // Every fetch fails once this has passed, however steadily bytes arrive; Forever lifts it.
+    void SetDeadline(QDeadlineTimer deadline);
     void SetTextLimit(qint64 bytes) { m_textLimit = bytes; }
     // HTTPS certificates are checked against the system's authorities; these (a PEM file)
     // replace them, for a site signed by an authority of its own such as a test's.

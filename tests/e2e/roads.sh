@@ -58,7 +58,8 @@ to_result() { WIN=$(main_window) || die "no window appeared"; on welcome; [[ -z 
 page_check_failed() { next_enabled "$1" && ! control_shows "$1" lblExplain lDownload && ! control_shows "$1" lblNewVersion &&
   [[ $(convert "$1" -crop 277x114+194+172 -format %k info:) == 1 ]]; }
 # ends HOW SECONDS: after HOW the updater has ended with status 0 (124: it was still running).
-ends() { local status=0; wait_updater_exit "$2" || status=$?; ((status == 0)) || fail "after $1 the updater ended with status $status"; }
+ends() { local status=0; wait_updater_exit "$2" || status=$?; ((status == 0)) || fail "after $1 the updater ended with status $status"
+  [[ ! -e $APP/.tarnwick-updater.lock ]] || fail "after $1 the folder's lock file stayed"; }
 
 # The requests in nginx's or tinyproxy's log, "METHOD PATH [STATUS]" a line.
 requests() { sed -n -e 's/.*Request ([^)]*): \([A-Z]* [^ ]*\) .*/\1/p' -e '/^[A-Z]* \//p' "$1"; }
@@ -102,8 +103,9 @@ failing() { go "$1"; to_result new_version; click_control "$WIN" cmdNext
 road_main() { stage_site main "$WORK/www"; serve site "$PORT" ""; whole "$BIN"; }
 # A file the site does not have. Guards against: a failed file that damages the old copy, a
 # missing or repeated error message, a failure that stops the files after it, a failure shown as
-# completion (Next and the progress bar must be gone).
-road_failure() { stage_site failure "$WORK/www"; serve site "$PORT" ""; failing "$BIN" 1; folder "${FILES[@]}"
+# completion (Next and the progress bar must be gone), the new Preferences.ini put in place
+# anyway (its version would hide the update that is still missing).
+road_failure() { stage_site failure "$WORK/www"; serve site "$PORT" ""; failing "$BIN" 1; folder Tarnwick.exe readme.txt data/extra.dat
   saw "$LOG" "$M3"$'\n'"$(get Tarnwick.exe Preferences.ini 'changes.txt 404' readme.txt data/extra.dat)"; }
 # The installed version is published. Guards against: an equal version taken for a newer one (a
 # third manifest fetch, files fetched or written), Next left on the page, a page drawn out of

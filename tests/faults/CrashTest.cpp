@@ -14,6 +14,48 @@
 namespace tarnwick::test {
 namespace {
 
+// The update run in a forked copy of the test, against the same folder and site.
+pid_t UpdateInChild(WindowFixture& fixture)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        fixture.ReachCheckResult() ? fixture.RunDownloads() : void();
+        _exit(0);
+    }
+    return child;
+}
+
+void Kill(pid_t child)
+{
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}
+
+// Guards against the part files of a killed run staying for ever where the start-up does not
+// look by name (a sub-folder, the folder a link points into), and against a product's own
+// hidden file taken for a leftover: the next start removes those part files and nothing else.
+TEST(Crash, TheNextStartRemovesEveryPartFileAndNothingElse)
+{
+    WindowFixture fixture;
+    fixture.folder.Write(".config", "the product's own");
+    fixture.folder.Write("Lang/Deutsch.ini", "old");
+    fixture.folder.Write("shared-data/linked.dat", "old");
+    QFile::link("shared-data/linked.dat", fixture.folder.FilePath("linked.dat"));
+    fixture.before = fixture.folder.Snapshot();
+    fixture.Publish({{"Lang\\Deutsch.ini", "new"}, {"linked.dat", "new, slowly"}});
+    fixture.site.SetFault(kSite + "linked.dat", {.pieces = 10, .delay = 500ms});
+    const pid_t child = UpdateInChild(fixture);
+    const QStringList parts{"Lang/.Deutsch.ini.tarnwick-part", "shared-data/.linked.dat.tarnwick-part"};
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return QFile::exists(fixture.folder.FilePath(parts[0])) && QFile::exists(fixture.folder.FilePath(parts[1]));
+        },
+        10000));
+    Kill(child);
+    ASSERT_EQ(fixture.StartUp(), StartUpResult::ShowWindow);
+    fixture.ExpectFolder();
+}
+
 // Guards against a crash leaving a product file empty, cut or mixed (every file must be old and
 // whole or new and whole at any moment), and against a crashed run's temporary files staying
 // behind or keeping the next run from finishing.
@@ -34,11 +76,7 @@ TEST(Crash, KilledAtRandomMomentsEachFileIsOldOrNewAndTheNextRunCompletes)
         SCOPED_TRACE(kill);
         for (auto it = old.begin(); it != old.end(); ++it)
             fixture.folder.Write(it.key(), it.value());
-        const pid_t child = fork();
-        if (child == 0) {
-            fixture.ReachCheckResult() ? fixture.RunDownloads() : void();
-            _exit(0);
-        }
+        const pid_t child = UpdateInChild(fixture);
         // The moment: once a random number of files are new, polled every millisecond or so.
         const int progress = int(random() % 210);
         const QDeadlineTimer deadline(20s);
@@ -48,8 +86,7 @@ TEST(Crash, KilledAtRandomMomentsEachFileIsOldOrNewAndTheNextRunCompletes)
             for (auto it = fresh.begin(); it != fresh.end(); ++it)
                 seen += QFileInfo(folder.filePath(it.key())).size() == it.value().size();
         }
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
+        Kill(child);
         const QMap<QString, QByteArray> now = fixture.folder.Snapshot();
         for (auto it = fresh.begin(); it != fresh.end(); ++it)
             EXPECT_TRUE(now[it.key()] == it.value() || now[it.key()] == old[it.key()]) << it.key().toStdString();

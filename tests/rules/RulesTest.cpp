@@ -60,7 +60,7 @@ TEST(IniRules, ValuesReadAsWritten)
         {"LF", "[O]\nK=9\n[S]\nL=x\nK=1\n", "1"}, {"CR LF", "[O]\r\nK=9\r\n[S]\r\nL=x\r\nK=1\r\n", "1"},
         {"lone CR", "[O]\rK=9\r[S]\rL=x\rK=1\r", "1"}, {"CR ends a value", "[S]\r\nK=1\rX=2\r\n", "1"},
         {"no line end at the end", "[S]\nK=1", "1"}, {"comment", "[S]\n;K=0\n", kDefault, "S", ";K"},
-        {"indented comment", "[S]\n  ; K=0\nK=1\n", "1"}, {"commented section", ";[S]\nK=0\n[S]\nK=1\n", "1"},
+        {"indented comment", "[S]\n  ; K=0\nK=1\n", "1"}, {"; inside a value", "[S]\nK=a; b\n", "a; b"}, {"commented section", ";[S]\nK=0\n[S]\nK=1\n", "1"},
         {"line without = hides nothing", "[S]\njunk\nK=1\n", "1"}, {"line without = is a key", "[S]\nK\n", ""},
         {"text after ]", "[S] x\nK=1\n", "1"}, {"[ without ] opens no section", "[S]\n[broken\nK=1\n", "1"},
         {"[ without ] is a key", "[S]\n[K=1\n", "1", u"S"_s, u"[K"_s}, {"first key wins", "[S]\nK=1\nK=2\n", "1"},
@@ -220,9 +220,10 @@ TEST(SiteRules, AddressesAndLocalNamesAreVerbatim)
     // clang-format on
     for (const auto& [made, expected] : rows)
         EXPECT_EQ(made, expected);
-    for (const QString& safe : {u"a.exe"_s, u"sub\\x.dat"_s, u"..x"_s, u"..."_s})
+    for (const QString& safe : {u"a.exe"_s, u"sub\\x.dat"_s, u"..x"_s, u"..."_s, u".config"_s})
         EXPECT_TRUE(IsSafeLocalName(safe)) << safe.toStdString();
-    for (const QString& unsafe : {u""_s, u"."_s, u".."_s, u"..\\x"_s, u"a\\..\\x"_s, u"\\x"_s, u"\t"_s, u"\x7f"_s})
+    for (const QString& unsafe : {u""_s, u"."_s, u".."_s, u"..\\x"_s, u"a\\..\\x"_s, u"\\x"_s, u"\t"_s, u"\x7f"_s,
+                                  u".a.txt.tarnwick-part"_s, u"Lang\\.x.tarnwick-part"_s, u".tarnwick-updater.lock"_s})
         EXPECT_FALSE(IsSafeLocalName(unsafe)) << unsafe.toStdString();
 }
 

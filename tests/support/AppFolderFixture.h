@@ -34,12 +34,15 @@ public:
               ("[frmMainUpdater]\r\n" + (window + QStringList{"[General]"} + general).join("\r\n")).toUtf8());
     }
 
-    // Every file below the folder by relative path, with its bytes.
+    // Every file below the folder by relative path, with its bytes; not the lock a running
+    // updater holds on the folder.
     QMap<QString, QByteArray> Snapshot() const
     {
         QMap<QString, QByteArray> files;
         for (QDirIterator it(Path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
             QFile file(it.next());
+            if (it.fileName() == ".tarnwick-updater.lock")
+                continue;
             files.insert(file.fileName().mid(Path().size() + 1), file.open(QIODevice::ReadOnly) ? file.readAll() : "?");
         }
         return files;

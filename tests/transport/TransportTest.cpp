@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QProcess>
 #include <QSslKey>
+#include <QStringEncoder>
 
 namespace tarnwick::test {
 namespace {
@@ -59,6 +60,13 @@ LocalSite& Tls()
     return *site;
 }
 
+// The same answer as UTF-16 with its byte-order mark, as Windows editors save "Unicode" text.
+void Utf16(LocalSite& s, const QString& path)
+{
+    s.Put(path,
+          QStringEncoder(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom)(QString::fromLatin1(s.Body(path))));
+}
+
 // Sends the fetch to a local file that holds the very answer the site would give.
 void ToLocalFile(LocalSite& s, const QString& path)
 {
@@ -70,6 +78,7 @@ void ToLocalFile(LocalSite& s, const QString& path)
 // clang-format off
 const Row kRows[] = {
     {"plain 200", On({}), true, true},
+    {"UTF-16 with its byte-order mark", Utf16, true, true},
     {"404 with an error page", On({.status = 404, .body = "<html>error</html>"}), false, false},
     {"500 with an error page", On({.status = 500, .body = "<html>error</html>"}), false, false},
     {"204 without a body", On({.status = 204, .body = ""}), false, false},
@@ -121,6 +130,7 @@ TEST_P(Transport, AtEachPlace)
     WindowFixture start(1s), check(1s), download(1s);
     for (WindowFixture* fixture : {&start, &check, &download})
         fixture->authorities = (Tls(), TlsFiles().filePath("cert"));
+    start.setup.startUpTimeout = 5s;  // all that start-up fetches arrives within this
     start.site.Put(kManifest, Manifest("0.4", {"Tarnwick.exe"}, "0.9"));  // once read, it gives the notice
     row.serve(start.site, kManifest);
     EXPECT_EQ(start.StartUp(), row.textOk ? StartUpResult::EndProgram : StartUpResult::ShowWindow);

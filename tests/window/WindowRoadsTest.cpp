@@ -2,7 +2,11 @@
 // what the application folder holds afterwards.
 #include "support/WindowFixture.h"
 
+#include <QAccessible>
 #include <QApplication>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace tarnwick::test {
 namespace {
@@ -25,11 +29,25 @@ std::unique_ptr<QTimer> OnRequest(const WindowFixture& h, const QString& path, s
     return poll;
 }
 
-// Guards the main road by keyboard: the pages in order, Alt+N, the focus back on Next when the
-// check ends, Enter on the focused button whatever its caption; each file byte for byte under
-// its exact name ("#" and "?" are part of it: a decoy lies where a cut address leads), a
-// gzip-labelled file saved as stored, the list ending at a repeated name, and Next pressed
-// again during a download starting no second queue.
+// The names renamed into the folder since the watch began, in the order inotify saw them.
+QStringList Renamed(int watch)
+{
+    QStringList names;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (ssize_t size; (size = ::read(watch, buffer, sizeof buffer)) > 0;)
+        for (qsizetype at = 0; at < size; at += qsizetype(sizeof(inotify_event)) + ((inotify_event*)(buffer + at))->len)
+            names.append(QString::fromUtf8(((inotify_event*)(buffer + at))->name));
+    return names;
+}
+
+// Guards the main road by keyboard: the pages in order, Alt+N, Next disabled while the check
+// runs (at the window's own pace), the published version shown whole, the focus back on Next
+// when the check ends, Enter on the focused button whatever its caption; every control named
+// for a screen reader; "Busy..." on a file while it arrives; each file byte for byte under its
+// exact name ("#" and "?" are part of it: a decoy lies where a cut address leads), a
+// gzip-labelled file saved as stored, the list ending at a repeated name, the files renamed
+// into place in list order but Preferences.ini last, and Next pressed again during a download
+// starting no second queue.
 TEST(WindowRoad, MainRoadByKeyboard)
 {
     WindowFixture h;
@@ -49,12 +67,32 @@ TEST(WindowRoad, MainRoadByKeyboard)
     EXPECT_EQ(w.lblWelcome3->text(), "Tarnwick Updater will use the internet to check for updates for Tarnwick 0.3.");
     EXPECT_EQ(h.Page(), "Cancel|&Next >|Click Next to check if there are any updates available.");
 
-    ASSERT_TRUE(h.RunCheck([] { Press(Qt::Key_N, Qt::AltModifier); }));
+    bool nextDuringCheck = true;
+    const auto during = OnRequest(h, kManifest, [&] { nextDuringCheck = w.cmdNext->isEnabled(); });
+    ASSERT_TRUE(h.RunCheck([] { Press(Qt::Key_N, Qt::AltModifier); }, true));
+    EXPECT_FALSE(nextDuringCheck);
     EXPECT_EQ(h.Page(), "pbStatusCheck|Cancel|&Next >|lDownload|New version available:|0.4");
+    EXPECT_GE(w.lblNewVersion->width(), w.lblNewVersion->sizeHint().width());
     EXPECT_EQ(QApplication::focusWidget(), w.cmdNext);
-    const auto again = OnRequest(h, kSite + "Tarnwick.exe", [&] { QTest::keyClick(w.cmdNext, Qt::Key_Return); });
+    for (QObject* control : w.Controls())  // a label is named by its caption
+        if (auto* widget = qobject_cast<QWidget*>(control);
+            widget && !qobject_cast<QLabel*>(widget) && widget != w.Line1)
+            EXPECT_NE(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), "")
+                << widget->objectName().toStdString();
+    QStringList whileFetching;
+    const auto again = OnRequest(h, kSite + "Tarnwick.exe", [&] {
+        whileFetching = h.Statuses().mid(0, 3);
+        QTest::keyClick(w.cmdNext, Qt::Key_Return);
+    });
+    const int watch = inotify_init1(IN_NONBLOCK);
+    inotify_add_watch(watch, QFile::encodeName(h.folder.Path()).constData(), IN_MOVED_TO);
     Press(Qt::Key_Return);
+    EXPECT_EQ(whileFetching, (QStringList{"Busy...", "Busy...", "Valid"}));
     EXPECT_EQ(h.Statuses(), QStringList(7, "Done"));
+    QStringList order = files.keys();
+    order.move(0, order.size() - 1);
+    EXPECT_EQ(Renamed(watch), order);
+    ::close(watch);
     h.ExpectFolder(files);
     EXPECT_TRUE(h.site.requests.contains(kSite + "notes%231.txt") && h.messages.isEmpty());
     EXPECT_EQ(h.Page(), "pbDownloading|Complete|lDownload||Click Complete to close.|Downloading complete!");
@@ -67,7 +105,8 @@ TEST(WindowRoad, MainRoadByKeyboard)
 // Guards the failure road: each failed file "Failed" with one message made of the language
 // file's texts, shown before the page turns into its closing state; the queue going on after a
 // failure and taking no file twice (a box runs an event loop, where the next run starts); the
-// old files byte for byte; the closing button ending the program.
+// old files byte for byte, Preferences.ini too, kept back without a message of its own so that
+// the next run offers the same update and completes it; the closing button ending the program.
 TEST(WindowRoad, FailuresWithMessagesFromTheLanguageFile)
 {
     WindowFixture h;
@@ -75,21 +114,31 @@ TEST(WindowRoad, FailuresWithMessagesFromTheLanguageFile)
     h.folder.WriteLanguage("Deutsch", {"ErrorDownloading=Fehler.", "ErrorDownloading2=Tarnwick schließen.",
                                        "ErrorDownloading3=Später!", "VersionExplain3=Fertig"});
     h.before = h.folder.Snapshot();
-    h.Publish({{"Tarnwick.exe", kNewExe}, {"new.txt", "new"}, {"readme.txt", kNewReadme}});
+    const QMap<QString, QByteArray> files{{"Tarnwick.exe", kNewExe},
+                                          {"new.txt", "new"},
+                                          {"readme.txt", kNewReadme},
+                                          {"Preferences.ini", "[Settings]\r\nLang=Deutsch\r\nVersion=0.4"}};
+    h.Publish(files);
     h.site.SetFault(kSite + "Tarnwick.exe", {.status = 404, .body = "<html>error page</html>"});
     h.site.SetFault(kSite + "readme.txt", {.excess = -3});
     int nextGoneWhileOpen = 0;
     h.whileOpen = [&] { nextGoneWhileOpen += h.Window().cmdNext->isHidden(); };
     ASSERT_TRUE(h.ReachCheckResult());
     h.RunDownloads();
-    EXPECT_EQ(h.Statuses(), (QStringList{"Failed", "Done", "Failed"}));
+    EXPECT_EQ(h.Statuses(), (QStringList{"Failed", "Failed", "Done", "Failed"}));
     EXPECT_EQ(h.messages, QStringList(2, Box("Fehler.\r\nTarnwick schließen.\r\n\r\nSpäter!")));
     EXPECT_EQ(nextGoneWhileOpen, 0);
-    EXPECT_EQ(h.site.requests.size(), 6);
+    EXPECT_EQ(h.site.requests.size(), 7);
     h.ExpectFolder({{"new.txt", "new"}});
     EXPECT_EQ(h.Page(), "Fertig|lDownload|||0.4");
     QTest::keyClick(h.Window().cmdCancel, Qt::Key_Return);
     EXPECT_EQ(h.ended, 1);
+    h.site.SetFault(kSite + "Tarnwick.exe", {});
+    h.site.SetFault(kSite + "readme.txt", {});
+    ASSERT_TRUE(h.ReachCheckResult());
+    h.RunDownloads();
+    EXPECT_TRUE(h.Statuses() == QStringList(4, "Done") && h.messages.size() == 2);
+    h.ExpectFolder(files);
 }
 
 // Guards the language rule on the window: captions from the language file, a missing key
@@ -115,11 +164,13 @@ TEST(WindowRoad, LanguageFileAndPreferencesReplacedDuringTheRun)
 }
 
 // Guards the up-to-date page, for the same version and for one smaller only as text: nothing
-// listed or fetched, Next gone, Cancel "Complete", and Escape closing it.
+// listed or fetched, Next gone, Cancel "Complete", and Escape closing it; and a per-user lock
+// that cannot be made (no runtime folder) not taken for another updater.
 TEST(WindowRoad, UpToDate)
 {
     for (const QString& published : {"0.3", "0.10"}) {
         WindowFixture h;
+        h.setup.lockFolder = "/nonexistent";
         h.site.Put(kManifest, Manifest(published, {"Tarnwick.exe"}));
         ASSERT_TRUE(h.ReachCheckResult());
         EXPECT_EQ(h.Page(), "pbStatusCheck|Complete|lDownload|Click Complete to close.|Version up to date!");
@@ -130,12 +181,14 @@ TEST(WindowRoad, UpToDate)
 
 // Guards Escape (Cancel) while a fetch waits, in the check run and in a download: the fetch is
 // abandoned, not waited out; the program ends; nothing is written afterwards (the old file
-// whole, no temporary file, the queue stopped) and no message shows.
+// whole, no temporary file, the queue stopped, the Preferences.ini that arrived before kept
+// back) and no message shows.
 TEST(WindowRoad, CancelWhileAFetchWaits)
 {
     for (const bool download : {false, true}) {
         SCOPED_TRACE(download ? "download" : "check run");
         WindowFixture h;
+        h.Publish({{"Preferences.ini", "[Settings]\r\nVersion=0.4"}, {"Tarnwick.exe", kNewExe}});
         ASSERT_EQ(h.StartUp(), StartUpResult::ShowWindow);
         ASSERT_TRUE(!download || h.RunCheck());
         const QString slow = download ? kSite + "Tarnwick.exe" : kManifest;
@@ -174,17 +227,20 @@ TEST(WindowRoad, NewerUpdaterNotice)
     }
 }
 
-// Guards the start-up fetch's own time-out: a site silent for longer gives the welcome page
-// without the notice it would have given, while the check run waits its longer time-out.
-TEST(WindowRoad, StartUpFetchGivesUpOnItsOwnTimeOut)
+// Guards the start-up fetch's limit in all: a site silent for longer, or trickling a byte at
+// a time, gives the welcome page without the notice it would have given, while the check run
+// waits its longer time-out.
+TEST(WindowRoad, StartUpFetchEndsInTime)
 {
-    WindowFixture h(30s);
-    h.setup.startUpTimeout = 300ms;
-    h.site.Put(kManifest, Manifest("0.4", {"Tarnwick.exe"}, "0.9"));
-    h.site.SetFault(kManifest, {.delay = 1s}, 2);
-    EXPECT_EQ(h.StartUp(), StartUpResult::ShowWindow);
-    ASSERT_TRUE(h.RunCheck());
-    EXPECT_TRUE(h.messages.isEmpty() && h.opened.isEmpty() && h.Statuses() == QStringList{"Valid"});
+    for (const Fault& slow : {Fault{.delay = 1s}, Fault{.pieces = 60, .delay = 50ms}}) {
+        WindowFixture h(30s);
+        h.setup.startUpTimeout = 300ms;
+        h.site.Put(kManifest, Manifest("0.4", {"Tarnwick.exe"}, "0.9"));
+        h.site.SetFault(kManifest, slow, 2);
+        EXPECT_EQ(h.StartUp(), StartUpResult::ShowWindow);
+        ASSERT_TRUE(h.RunCheck());
+        EXPECT_TRUE(h.messages.isEmpty() && h.opened.isEmpty() && h.Statuses() == QStringList{"Valid"});
+    }
 }
 
 }  // namespace
