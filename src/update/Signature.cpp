@@ -1,6 +1,8 @@
 #include "update/Signature.h"
 
-#include <QList>
+#include <QByteArray>
+
+#include <algorithm>
 
 #include <sodium.h>
 
@@ -15,17 +17,33 @@ constexpr QByteArrayView kTrustedPrefix = "trusted comment: ";
 constexpr QByteArrayView kLegacy = "Ed";
 constexpr QByteArrayView kPrehashed = "ED";
 
-// Exactly `size` bytes of strict base64 (padding included, nothing after it), or nothing.
+// minisign's line buffers, each counting the line's LF: it refuses a longer line.
+constexpr qsizetype kUntrustedLineMax = 1023;
+constexpr qsizetype kSignatureLineMax = 102;
+constexpr qsizetype kTrustedLineMax = 8191;
+
+// Exactly `size` bytes of base64, padded, with nothing around it. Like minisign, the unused low
+// bits of the last digit are not looked at.
 std::optional<QByteArray> DecodeBase64(QByteArrayView text, qsizetype size)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    size_t decoded = 0;
-    const char* end = nullptr;
-    if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), text.data(), text.size(),
-                          nullptr, &decoded, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
-        end != text.data() + text.size() || decoded != size_t(size))
+    QByteArray::FromBase64Result result =
+        QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!result || text.size() != (size + 2) / 3 * 4 || result.decoded.size() != size)
         return std::nullopt;
-    return bytes;
+    return std::move(result.decoded);
+}
+
+// One of the first three lines, taken off `rest`: it must end in an LF within `limit` bytes and
+// hold no NUL byte; it is cut at its first CR.
+std::optional<QByteArrayView> TakeLine(QByteArrayView& rest, qsizetype limit)
+{
+    const qsizetype end = rest.first(std::min(limit, rest.size())).indexOf('\n');
+    if (end < 0 || rest.first(end).contains('\0'))
+        return std::nullopt;
+    const QByteArrayView line = rest.first(end);
+    rest = rest.sliced(end + 1);
+    const qsizetype cr = line.indexOf('\r');
+    return cr < 0 ? line : line.first(cr);
 }
 
 bool VerifyEd25519(const QByteArray& signature, QByteArrayView message, const SigningKey& key)
@@ -59,19 +77,27 @@ SignatureCheck CheckSignature(const SigningKey& key, const QByteArray& message, 
     if (sodium_init() < 0)
         return SignatureCheck::Malformed;
 
-    // Four lines: untrusted comment, signature, trusted comment, global signature. Files written
-    // on Windows end their lines in CR LF.
-    QList<QByteArray> lines = minisig.split('\n');
-    if (lines.size() == 5 && lines.last().isEmpty())
-        lines.removeLast();
-    for (QByteArray& line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-    }
-    if (lines.size() != 4 || !lines[0].startsWith(kUntrustedPrefix) || !lines[2].startsWith(kTrustedPrefix))
+    // Four lines: untrusted comment, signature, trusted comment, global signature. They are read
+    // as `minisign -V` reads them, so that a publisher who checks the site with minisign gets the
+    // updater's answer:
+    // - CR LF line ends (files saved on Windows) are fine: minisign cuts each line at its first CR;
+    // - a missing final line end, blank lines or any text after the fourth line (an editor or an
+    //   upload may add them) are fine: minisign reads four lines and no more, and the fourth ends
+    //   at its first CR, LF or NUL byte, or with the file;
+    // - blanks around the base64, a blank line between the lines, a lone CR as line end, a NUL
+    //   byte in the first three lines or a line longer than minisign's buffer for it: refused.
+    QByteArrayView rest = minisig;
+    const std::optional<QByteArrayView> untrusted = TakeLine(rest, kUntrustedLineMax);
+    const std::optional<QByteArrayView> signatureLine = TakeLine(rest, kSignatureLineMax);
+    const std::optional<QByteArrayView> trusted = TakeLine(rest, kTrustedLineMax);
+    if (!untrusted || !signatureLine || !trusted || !untrusted->startsWith(kUntrustedPrefix) ||
+        !trusted->startsWith(kTrustedPrefix))
         return SignatureCheck::Malformed;
-    const std::optional<QByteArray> signature = DecodeBase64(lines[1], kLegacy.size() + kIdBytes + crypto_sign_BYTES);
-    const std::optional<QByteArray> global = DecodeBase64(lines[3], crypto_sign_BYTES);
+    const auto globalEnd =
+        std::find_if(rest.begin(), rest.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+    const std::optional<QByteArray> signature =
+        DecodeBase64(*signatureLine, kLegacy.size() + kIdBytes + crypto_sign_BYTES);
+    const std::optional<QByteArray> global = DecodeBase64(rest.first(globalEnd - rest.begin()), crypto_sign_BYTES);
     if (!signature || !global)
         return SignatureCheck::Malformed;
 
@@ -86,7 +112,7 @@ SignatureCheck CheckSignature(const SigningKey& key, const QByteArray& message, 
                                                    : VerifyEd25519(fileSignature, message, key);
     if (!fileHolds)
         return SignatureCheck::FileMismatch;
-    const QByteArray trustedComment = lines[2].mid(kTrustedPrefix.size());
+    const QByteArray trustedComment = trusted->sliced(kTrustedPrefix.size()).toByteArray();
     if (!VerifyEd25519(*global, fileSignature + trustedComment, key))
         return SignatureCheck::CommentMismatch;
     return SignatureCheck::Valid;

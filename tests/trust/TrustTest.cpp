@@ -24,18 +24,21 @@ TEST(Trust, SignatureRows)
     const TempAppFolder keys;
     const std::optional<SigningKey> key = ParseSigningKey(NewKey(keys, u"a"_s));
     ASSERT_TRUE(key && !NewKey(keys, u"b"_s).isEmpty());
-    // One byte changed at `at` of the manifest (line -1) or of that line of the .minisig; the
-    // untrusted comment (line 0 past its prefix) is covered by no signature.
-    const std::tuple<const char*, const char*, const char*, int, int, SignatureCheck> rows[] = {
-        {"prehashed", "-H", "a", 0, 25, SignatureCheck::Valid},
-        {"legacy", "-l", "a", 0, 25, SignatureCheck::Valid},
-        {"another key", "-H", "b", 0, 25, SignatureCheck::WrongKey},
-        {"manifest byte", "-l", "a", -1, 7, SignatureCheck::FileMismatch},
-        {"signature byte", "-H", "a", 1, 60, SignatureCheck::FileMismatch},
-        {"trusted comment", "-H", "a", 2, 20, SignatureCheck::CommentMismatch},
-        {"malformed first line", "-H", "a", 0, 0, SignatureCheck::Malformed},
+    // One byte changed at `at` of the manifest (line -1) or of that line of the .minisig, then `from` replaced by
+    // `to` in the .minisig; the untrusted comment (line 0 past its prefix) is covered by no signature.
+    const std::tuple<const char*, const char*, const char*, int, int, QByteArray, QByteArray, SignatureCheck> rows[] = {
+        {"prehashed", "-H", "a", 0, 25, "\n", "\n", SignatureCheck::Valid},
+        {"legacy", "-l", "a", 0, 25, "\n", "\n", SignatureCheck::Valid},
+        {"another key", "-H", "b", 0, 25, "\n", "\n", SignatureCheck::WrongKey},
+        {"manifest byte", "-l", "a", -1, 7, "\n", "\n", SignatureCheck::FileMismatch},
+        {"signature byte", "-H", "a", 1, 60, "\n", "\n", SignatureCheck::FileMismatch},
+        {"trusted comment", "-H", "a", 2, 20, "\n", "\n", SignatureCheck::CommentMismatch},
+        {"malformed first line", "-H", "a", 0, 0, "\n", "\n", SignatureCheck::Malformed},
+        {"trailing blank line", "-H", "a", 0, 25, "==\n", "==\n\n", SignatureCheck::Valid},
+        {"CR LF", "-l", "a", 0, 25, "\n", "\r\n", SignatureCheck::Valid},
+        {"blank after the base64", "-H", "a", 0, 25, "==\n", "== \n", SignatureCheck::Malformed},
     };
-    for (const auto& [name, format, signer, line, at, expected] : rows) {
+    for (const auto& [name, format, signer, line, at, from, to, expected] : rows) {
         SCOPED_TRACE(name);
         QByteArray manifest = "<ver>0.4</ver>\r\n<file>a.txt</file>\r\n";
         keys.Write(u"m"_s, manifest);
@@ -44,6 +47,7 @@ TEST(Trust, SignatureRows)
         QByteArray& changed = line < 0 ? manifest : minisig;
         const qsizetype index = at + (line > 0 ? minisig.split('\n').mid(0, line).join('\n').size() + 1 : 0);
         changed[index] = changed[index] == 'A' ? 'B' : 'A';
+        minisig.replace(from, to);
         EXPECT_EQ(CheckSignature(*key, manifest, minisig), expected);
     }
 }
@@ -66,18 +70,20 @@ TEST(Trust, DigestRows)
     EXPECT_FALSE(ManifestDigestsAcceptable(two, true));  // signed, but vouching for names only
 }
 
-// Guards against a window that, with a key built in, acts on a manifest whose signature is
-// missing or an error page, or saves a file that differs from its signed digest; and against
+// Guards against a window that, with a key built in, acts on a manifest whose signature is missing, an error
+// page, another key's or an earlier manifest's, or saves a file that differs from its signed digest; and against
 // any change for an updater built without a key. M is the manifest, as the site saw it asked.
 TEST(Trust, WindowRows)
 {
-    enum Signature { NoKey, Valid, Missing, ErrorPage };
+    enum Signature { NoKey, Valid, Missing, ErrorPage, OtherKey, Earlier };
     const std::tuple<const char*, Signature, QString, QString> rows[] = {
         {"no key, unsigned", NoKey, "Done Done", "M M M Tarnwick.exe readme.txt"},
         {"signed, program changed after", Valid, "Failed Done",
          "M M.minisig M M.minisig M M.minisig Tarnwick.exe readme.txt"},
         {".minisig missing", Missing, "", "M M.minisig M M.minisig"},
         {".minisig an error page", ErrorPage, "", "M M.minisig M M.minisig"},
+        {".minisig by another key", OtherKey, "", "M M.minisig M M.minisig"},
+        {"manifest changed after signing", Earlier, "", "M M.minisig M M.minisig"},
     };
     for (const auto& [name, signature, statuses, fetched] : rows) {
         SCOPED_TRACE(name);
@@ -88,13 +94,15 @@ TEST(Trust, WindowRows)
             for (const QString& file : files)
                 site.Write(file, h.site.Body(kSite + file));
             // Announces a newer updater where the signature fails: start-up must not act on it.
-            site.Write(u"check.update"_s, Manifest(u"0.4"_s, files, signature == Valid ? "0.2" : "0.3"));
-            h.setup.signingKey = NewKey(site, u"a"_s);  // not a listed file: publishing leaves it alone
+            site.Write(u"check.update"_s, Manifest(u"0.4 second beta"_s, files, signature == Valid ? "0.2" : "0.3"));
+            const QString keys[] = {NewKey(site, u"a"_s), NewKey(site, u"b"_s)};  // not listed: publishing leaves them
+            h.setup.signingKey = keys[signature == OtherKey];
             RunTool(TARNWICK_PUBLISH_SITE, {"-s", site.FilePath(u"a.key"_s), site.Path()});
-            h.site.Put(kManifest, site.Snapshot().value(u"check.update"_s));
+            const QMap<QString, QByteArray> published = site.Snapshot();
+            h.site.Put(kManifest, published[u"check.update"_s].replace('4', signature == Earlier ? '5' : '4'));
             if (signature != Missing)
-                h.site.Put(kManifest + ".minisig", signature == Valid ? site.Snapshot().value(u"check.update.minisig"_s)
-                                                                      : "<html><body>404</body></html>");
+                h.site.Put(kManifest + ".minisig",
+                           signature == ErrorPage ? "<html>404</html>" : published[u"check.update.minisig"_s]);
             h.site.Put(kSite + files[0], "changed on the site after signing");
         }
         ASSERT_TRUE(h.StartUp() == StartUpResult::ShowWindow && h.RunCheck());
