@@ -2,7 +2,9 @@
 # Prepares one version folder of an update site for upload: writes the SHA-256 digest of every
 # file that check.update lists into its <sha256> element (replacing an old one), then signs
 # check.update with the publisher's minisign key, beside it as check.update.minisig.
-# Run it again after any change to the manifest or to a listed file.
+# Run it again after any change to the manifest or to a listed file. It refuses a manifest that
+# the updater would misread (see the checks below) and then, like after a failed signing, leaves
+# both files as they were.
 set -euo pipefail
 export LC_ALL=C  # the manifest is handled as bytes
 
@@ -28,14 +30,18 @@ done
 folder=${1%/}
 manifest="$folder/check.update"
 fail() { echo "publish-site: $*" >&2; exit 1; }
-[[ -f "$manifest" ]] || fail "$manifest does not exist"
+# shown TEXT: TEXT as a shell word, so that a line break or a control character in a name
+# (the very names refused below) never reaches the terminal raw.
+shown() { printf %q "$1"; }
+at=$(shown "$manifest")
+[[ -f "$manifest" ]] || fail "$at does not exist"
 command -v minisign > /dev/null || fail "minisign is not installed (Debian package minisign)"
 
 # The whole file, trailing line breaks included.
 content=$(cat "$manifest"; printf x)
 content=${content%x}
 case "$content" in
-  $'\xff\xfe'* | $'\xfe\xff'*) fail "$manifest is UTF-16; save it as UTF-8 or ANSI" ;;
+  $'\xff\xfe'* | $'\xfe\xff'*) fail "$at is UTF-16; save it as UTF-8 or ANSI" ;;
 esac
 
 # tag_at TEXT NAME: "position length" of the first <NAME> or </NAME> in TEXT (either case),
@@ -68,11 +74,22 @@ element() {
 while hit=$(tag_at "$content" sha256); do
   read -r pos len <<< "$hit"
   old=${content:pos}
-  [[ "$old" == "<sha256>"*"</sha256>"* ]] || fail "cannot replace the sha256 element of $manifest; remove it by hand"
+  [[ "$old" == "<sha256>"*"</sha256>"* ]] || fail "cannot replace the sha256 element of $at; remove it by hand"
   rest=${old#*"</sha256>"}
   rest=${rest#$'\r'}
   content=${content:0:pos}${rest#$'\n'}
 done
+
+# The updater takes the version and the file names exactly as written, line breaks and leading
+# blanks included: a version on a line of its own or after a blank never compares greater than
+# an installed one, and such a file name is not the file the publisher meant to ship.
+plain_text() {
+  case "$2" in
+    *[$'\r\n']* | [[:blank:]]*) fail "$1 $(shown "$2") in $at holds a line break or starts with a blank" ;;
+  esac
+}
+element ver || fail "$at has no <ver> element"
+plain_text "the version" "$value"
 
 names=()
 if element file && [[ -n "$value" ]]; then
@@ -86,7 +103,16 @@ fi
 
 digests=
 for name in "${names[@]}"; do
-  [[ -f "$folder/$name" ]] || fail "\"$name\" is listed in $manifest but $folder/$name is not a file"
+  plain_text "the file name" "$name"
+  # The name the file is saved under must not be one of the updater's own working files (a part
+  # file of an arriving download, its lock in the product folder): the updater never saves those.
+  saved=${name##*/}
+  saved=${saved##*\\}
+  case "$saved" in
+    .?*.tarnwick-part | .tarnwick-updater.lock)
+      fail "the file name $(shown "$name") in $at is one of the updater's own working names" ;;
+  esac
+  [[ -f "$folder/$name" ]] || fail "$(shown "$name") is listed in $at but is not a file in that folder"
   sum=$(sha256sum < "$folder/$name")
   digests+=${digests:+<br>}${sum%% *}
 done
@@ -98,7 +124,15 @@ mark=
 [[ "$content" == $'\xef\xbb\xbf'* ]] && mark=$'\xef\xbb\xbf'
 content="$mark<sha256>$digests</sha256>$newline${content#"$mark"}"
 
-printf '%s' "$content" > "$manifest.tmp"
-mv "$manifest.tmp" "$manifest"
-minisign -S "${key_args[@]}" -m "$manifest" > /dev/null
-echo "publish-site: $manifest lists ${#names[@]} digests and is signed ($manifest.minisig)"
+# Written and signed in a folder of its own beside the manifest (on the same file system, and
+# named check.update, which the signature's trusted comment names): the published pair changes
+# only once signing has worked, so a mistyped password never leaves new digests beside the old
+# signature, which every updater with a key would refuse.
+work=$(mktemp -d "$folder/.publish-site.XXXXXX")
+trap 'rm -rf -- "$work"' EXIT
+printf '%s' "$content" > "$work/check.update"
+minisign -S "${key_args[@]}" -m "$work/check.update" > /dev/null ||
+  fail "signing failed; $at and its .minisig are unchanged"
+mv -f -- "$work/check.update" "$manifest"
+mv -f -- "$work/check.update.minisig" "$manifest.minisig"
+echo "publish-site: $at lists ${#names[@]} digests and is signed ($at.minisig)"

@@ -117,4 +117,27 @@ TEST(Trust, WindowRows)
     }
 }
 
+// Guards against publishing what the updater would misread, and against a failed signing that changes anything.
+TEST(Trust, PublishRefusalRows)
+{
+    const TempAppFolder site;
+    NewKey(site, u"a"_s);
+    for (const char* file : {"a", "\r\nb", "d/.a.tarnwick-part", "check.update.minisig"})
+        site.Write(file, "x");
+    const std::pair<QByteArray, const char*> rows[] = {
+        {"<ver>\r\n  0.4\r\n</ver><file>a</file>", "a"},              // the version on a line of its own
+        {"<file>a</file>", "a"},                                      // no version
+        {"<ver>0.4</ver><file>a<br>\r\nb</file>", "a"},               // a name holding CR LF
+        {"<ver>0.4</ver><file>a<br>d/.a.tarnwick-part</file>", "a"},  // one of the updater's part files
+        {"<ver>0.5</ver><file>a</file>", "missing"},                  // the signing fails
+    };
+    for (const auto& [manifest, key] : rows) {
+        SCOPED_TRACE(manifest.toStdString());
+        site.Write(u"check.update"_s, manifest);
+        const QMap<QString, QByteArray> before = site.Snapshot();
+        EXPECT_EQ(QProcess::execute(TARNWICK_PUBLISH_SITE, {"-s", site.FilePath(key + u".key"_s), site.Path()}), 1);
+        EXPECT_EQ(site.Snapshot(), before);
+    }
+}
+
 }  // namespace tarnwick::test
