@@ -99,7 +99,7 @@ echo "$port" > "$build/demo-port"
 echo "== Serving the \"$scenario\" site on 127.0.0.1:$port"
 stage_site "$scenario" "$run/site" "$lang"
 # The program file comes slowly so that the download page can be watched.
-if ((use_nginx)) && start_nginx "$run/site" "$port" "$run/server" 1m; then
+if ((use_nginx)) && start_nginx "$run/site" "$port" "$run/server" 2m; then
   echo "   nginx, access log $SITE_ACCESS_LOG"
 else
   server_bin="$build/tarnwick-site-server"

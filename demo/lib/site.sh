@@ -31,7 +31,7 @@ stage_site() {
   if [[ -d "$DEMO_DIR/sites/$scenario" ]]; then
     cp -R "$DEMO_DIR/sites/$scenario/." "$dest/"
   fi
-  head -c $((3 * 1024 * 1024 + 4321)) /dev/urandom > "$dest/updater/0.3/Tarnwick.exe"
+  head -c $((8 * 1024 * 1024 + 4321)) /dev/urandom > "$dest/updater/0.3/Tarnwick.exe"
   if [[ -n "$lang" && "$lang" != English ]]; then
     set_language "$dest/updater/0.3/Preferences.ini" "$lang"
   fi

@@ -1,6 +1,7 @@
 #include "download/PartFile.h"
 
 #include "download/PartRecord.h"
+#include "platform/Sha256.h"
 
 #include <QDir>
 #include <QFile>
@@ -131,6 +132,8 @@ struct PartFile::Writer {
 
     int Write(const Chunk& chunk, qint64 offset)
     {
+        if (file.m_hash)
+            file.m_hash->Add(chunk.data, chunk.used);
         const int fd = file.m_fd;
         if (direct && !file.WriteAt(chunk.data, chunk.used, offset, true)) {
             // A file system that refuses unbuffered writes (tmpfs) takes them through the cache.
@@ -168,7 +171,10 @@ QString PartFile::PartName(const QString& fileName)
     constexpr qsizetype kLongName = 200;
     if (fileName.size() <= kLongName)
         return u'.' + fileName + kPartSuffix;
-    const QByteArray digest = QCryptographicHash::hash(fileName.toUtf8(), QCryptographicHash::Sha256).toHex();
+    Sha256 sum;
+    const QByteArray name = fileName.toUtf8();
+    sum.Add(name.constData(), name.size());
+    const QByteArray digest = sum.Result().toHex();
     return u'.' + fileName.left(kLongName - 17) + u'~' + QString::fromLatin1(digest.left(16)) + kPartSuffix;
 }
 
@@ -209,6 +215,8 @@ bool PartFile::TargetIsReadOnly() const
 bool PartFile::Create(const QByteArray& expectedSha256)
 {
     m_expectedSha256 = expectedSha256;
+    if (!expectedSha256.isEmpty())
+        m_hash = std::make_unique<Sha256>();
     // A folder of that name can never be replaced by a file; nothing is fetched for it.
     if (m_targetMode >= 0 && S_ISDIR(m_targetMode))
         return Fail(EISDIR);
@@ -241,6 +249,8 @@ qint64 PartFile::writeData(const char* data, qint64 size)
         if (chunk.used < block)
             continue;
         const qint64 offset = m_written + taken - block;
+        if (block < kChunk && m_hash)
+            m_hash->Add(chunk.data, block);
         if (block == kChunk ? !m_writer->Submit(offset) : !WriteAt(chunk.data, block, offset, false)) {
             Fail(block == kChunk ? m_writer->error : errno);
             return -1;
@@ -249,8 +259,6 @@ qint64 PartFile::writeData(const char* data, qint64 size)
             chunk.used = 0;
     }
     m_written += size;
-    if (!m_expectedSha256.isEmpty())
-        m_hash.addData(QByteArrayView(data, size));
     return size;
 }
 
@@ -280,6 +288,8 @@ bool PartFile::Finish()
     if (m_writer->direct && !SetDirect(m_fd, false))
         return Fail(errno);
     const Chunk& tail = *m_writer->filling;
+    if (m_hash)
+        m_hash->Add(tail.data, tail.used);
     if (!WriteAt(tail.data, tail.used, m_written - tail.used, false))
         return Fail(errno);
     m_writer.reset();
@@ -289,7 +299,7 @@ bool PartFile::Finish()
         return Fail(errno);
     if (written.st_size != m_written)
         return Fail(EIO);
-    if (!m_expectedSha256.isEmpty() && m_hash.result() != m_expectedSha256) {
+    if (m_hash && m_hash->Result() != m_expectedSha256) {
         m_failed = true;
         setErrorString(u"not the published file: its SHA-256 digest differs"_s);
         return false;

@@ -3,7 +3,6 @@
 // with memory bounded from the first byte.
 #pragma once
 
-#include <QCryptographicHash>
 #include <QIODevice>
 #include <QString>
 
@@ -12,6 +11,7 @@
 namespace tarnwick {
 
 class PartRecord;
+class Sha256;
 
 class PartFile : public QIODevice {
 public:
@@ -63,7 +63,9 @@ private:
     qint64 m_written = 0;
     bool m_failed = false;
     QByteArray m_expectedSha256;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    // Sums each block just before it is written, on whichever thread writes it: blocks are
+    // written one at a time and in order, so a large file is hashed beside its arrival.
+    std::unique_ptr<Sha256> m_hash;
     std::unique_ptr<Writer> m_writer;
 };
 
