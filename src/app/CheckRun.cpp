@@ -56,12 +56,13 @@ void ShowNewVersion(FrmMainUpdater& window, const QString& installed)
         return;
     // Empty when the manifest gives no digests; the fetch refused any other count than one per name.
     const QList<QByteArray> digests = ReadManifestDigests(*manifest).digests;
+    const QList<PatchOffer> patches = ReadManifestPatches(*manifest);
     for (qsizetype i = 0; i < names->size(); ++i) {
         QTreeWidgetItem* item =
             window.lDownload->AddItem(FileUrl(window.Setup().updateSite, installed, names->at(i)), names->at(i));
         if (!item)
             return;  // a duplicate key ends the list; the entries so far stay
-        SetListedDigest(item, digests.value(i));
+        SetListedChecks(item, digests.value(i), patches.value(i));
         DownloadList::SetStatus(item, QString::fromLatin1(status::kValid));
     }
 }

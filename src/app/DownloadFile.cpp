@@ -7,6 +7,7 @@
 #include "download/LocalName.h"
 #include "download/SaveFile.h"
 #include "platform/AppFolder.h"
+#include "platform/DiskWork.h"
 #include "platform/HttpTransfer.h"
 #include "platform/MessageBox.h"
 #include "settings/Language.h"
@@ -51,10 +52,22 @@ bool FrmMainUpdater::DownloadFile(HttpTransfer& transfer, const QString& url, co
     // A copy listed earlier gives way: the later one decides what the file holds.
     if (&group == m_lastFiles && !transfer.StillExecuting())
         m_lastFiles->Discard();
-    switch (StageDownload(transfer, url, path, ListedDigest(item), group)) {
+    switch (StageDownload(transfer, *m_diskWork, ListedChecks(item, url, path), group)) {
+    case SaveOutcome::Current:
+        if (item)
+            DownloadList::SetStatus(item, QString::fromLatin1(status::kDone));
+        return true;
     case SaveOutcome::Saved:
-        if (&group == m_lastFiles && item)
-            m_heldItems.append(item);
+        if (!item)
+            return true;
+        if (&group == m_lastFiles)
+            m_heldItems.append(item);  // its place is taken at the end of the queue
+        else
+            group.WhenCommitted([this, item](bool committed) {
+                DownloadList::SetStatus(item, QString::fromLatin1(committed ? status::kDone : status::kFailed));
+                if (!committed && !IsClosing())
+                    ShowDownloadFailure();
+            });
         return true;
     case SaveOutcome::Busy:
     case SaveOutcome::Cancelled:  // the user ended the program; nothing more to say

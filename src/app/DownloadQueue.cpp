@@ -37,13 +37,6 @@ void FrmMainUpdater::DownloadNext()
             DownloadList::SetStatus(item, QString::fromLatin1(status::kFailed));
             continue;
         }
-        if (m_heldItems.contains(item))
-            continue;  // its place is taken at the end of the queue
-        group->WhenCommitted([this, item](bool committed) {
-            DownloadList::SetStatus(item, QString::fromLatin1(committed ? status::kDone : status::kFailed));
-            if (!committed && !IsClosing())
-                ShowDownloadFailure();
-        });
         // A due group is flushed while the next files arrive, and put in place once flushed.
         group->Settle();
         if (group->Due())

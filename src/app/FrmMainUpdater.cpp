@@ -3,6 +3,7 @@
 #include "app/Artwork.h"
 #include "download/GroupCommit.h"
 #include "platform/Browser.h"
+#include "platform/DiskWork.h"
 #include "platform/FolderLock.h"
 #include "platform/HttpTransfer.h"
 #include "platform/MessageBox.h"
@@ -71,6 +72,7 @@ FrmMainUpdater::FrmMainUpdater(UpdaterSetup setup, QWidget* parent)
     if (!m_setup.endProgram)
         m_setup.endProgram = [] { QCoreApplication::exit(0); };
     CreateControls();
+    m_diskWork = new DiskWork(this);
     m_arrivedFiles = new GroupCommit(&m_partRecord, this);
     m_lastFiles = new GroupCommit(&m_partRecord, this);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -210,8 +212,9 @@ void FrmMainUpdater::CreateControls()
 
 void FrmMainUpdater::iDownload_StateChanged()
 {
-    // Whatever the transfer reports, an idle transfer means the queue may take the next file.
-    if (!iDownload->StillExecuting())
+    // Whatever the transfer reports, an idle transfer means the queue may take the next file;
+    // not while a file's disk work waits, which belongs to the run that goes on after it.
+    if (!iDownload->StillExecuting() && !m_diskWork->Running())
         DownloadNext();
 }
 

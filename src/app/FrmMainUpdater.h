@@ -18,6 +18,7 @@ class QFrame;
 
 namespace tarnwick {
 
+class DiskWork;
 class FolderLock;
 class GroupCommit;
 class HttpTransfer;
@@ -122,6 +123,8 @@ private:
     UpdaterSetup m_setup;
     std::unique_ptr<SingleInstanceLock> m_instanceLock;
     std::unique_ptr<FolderLock> m_folderLock;
+    // Hashing installed copies and applying patches, while the window stays responsive.
+    DiskWork* m_diskWork = nullptr;
     // Names each part file before it is made, in the folder lock's file; writes nothing until
     // that lock is held.
     PartRecord m_partRecord{-1};

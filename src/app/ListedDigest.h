@@ -1,24 +1,35 @@
-// The SHA-256 digest the manifest gave for a listed file rides on its entry in lDownload, from
-// the check run that adds the entry to the save step that checks the file.
+// What the manifest says of a listed file beyond its name (its SHA-256 digest, a patch offered
+// for it) rides on its entry in lDownload, from the check run that adds the entry to the save
+// step that uses it.
 #pragma once
 
-#include <QByteArray>
+#include "download/SaveFile.h"
+#include "update/ManifestDigests.h"
+
 #include <QTreeWidgetItem>
 
 namespace tarnwick {
 
 // Qt::UserRole of column 0 holds the entry's key.
 inline constexpr int kListedDigestRole = Qt::UserRole + 1;
+inline constexpr int kPatchFromRole = Qt::UserRole + 2;
+inline constexpr int kPatchDigestRole = Qt::UserRole + 3;
 
-inline void SetListedDigest(QTreeWidgetItem* item, const QByteArray& sha256)
+inline void SetListedChecks(QTreeWidgetItem* item, const QByteArray& sha256, const PatchOffer& patch)
 {
     item->setData(0, kListedDigestRole, sha256);
+    item->setData(0, kPatchFromRole, patch.fromSha256);
+    item->setData(0, kPatchDigestRole, patch.patchSha256);
 }
 
-// Empty when the manifest gave no digests, or for no entry at all (a URL the list does not hold).
-inline QByteArray ListedDigest(const QTreeWidgetItem* item)
+// Nothing checked when the manifest gave no digests, or for no entry at all (a URL the list
+// does not hold).
+inline ListedFile ListedChecks(const QTreeWidgetItem* item, const QString& url, const QString& path)
 {
-    return item ? item->data(0, kListedDigestRole).toByteArray() : QByteArray();
+    if (!item)
+        return {url, path, {}, {}, {}};
+    return {url, path, item->data(0, kListedDigestRole).toByteArray(), item->data(0, kPatchFromRole).toByteArray(),
+            item->data(0, kPatchDigestRole).toByteArray()};
 }
 
 }  // namespace tarnwick

@@ -2,6 +2,7 @@
 // welcome page, "2" from the start of the check onwards; no page leads back.
 #include "app/FrmMainUpdater.h"
 
+#include "platform/DiskWork.h"
 #include "platform/HttpTransfer.h"
 
 namespace tarnwick {
@@ -55,6 +56,7 @@ void FrmMainUpdater::cmdCancel_Click()
     tmrCheckUpdate->stop();
     inetCheckUpdate->Abort();
     iDownload->Abort();
+    m_diskWork->Stop();
     hide();
     m_setup.endProgram();
 }

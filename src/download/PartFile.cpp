@@ -14,6 +14,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -212,6 +213,8 @@ bool PartFile::TargetIsReadOnly() const
     return m_targetMode >= 0 && S_ISREG(m_targetMode) && !(m_targetMode & S_IWUSR);
 }
 
+bool PartFile::TargetIsFile() const { return m_targetMode >= 0 && S_ISREG(m_targetMode); }
+
 bool PartFile::Create(const QByteArray& expectedSha256)
 {
     m_expectedSha256 = expectedSha256;
@@ -304,6 +307,33 @@ bool PartFile::Finish()
         setErrorString(u"not the published file: its SHA-256 digest differs"_s);
         return false;
     }
+    return true;
+}
+
+bool PartFile::WriteMapped(qint64 size, const std::function<bool(char* data)>& fill)
+{
+    if (m_failed || !m_writer || m_written != 0)
+        return false;
+    m_writer.reset();
+    if (::ftruncate(m_fd, size) != 0)
+        return Fail(errno);
+    char* data = nullptr;
+    if (size > 0) {
+        void* at = ::mmap(nullptr, size_t(size), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
+        if (at == MAP_FAILED)
+            return Fail(errno);
+        data = static_cast<char*>(at);
+    }
+    bool filled = fill(data);
+    if (filled && m_hash)
+        m_hash->Add(data, size);
+    if (data)
+        ::munmap(data, size_t(size));
+    m_written = size;
+    if (!filled)
+        return Fail(EIO);
+    if (m_hash && m_hash->Result() != m_expectedSha256)
+        return Fail(EIO);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <QIODevice>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace tarnwick {
@@ -27,6 +28,7 @@ public:
     // a file is not replaced. The permission bits are asked directly because a privileged user
     // may write anyway, and a read-only mark must hold for everyone.
     bool TargetIsReadOnly() const;
+    bool TargetIsFile() const;
     ~PartFile() override;  // removes the part file unless it was committed
 
     // expectedSha256 empty: the manifest gave no digest and the file is not checked.
@@ -35,6 +37,11 @@ public:
     // file holds exactly the published file. Not yet durable: see Flush, or a flush of the
     // whole file system.
     bool Finish();
+    // Instead of writes and Finish: the file made `size` bytes long and mapped, filled by `fill`
+    // (false: failed), then checked as Finish checks it.
+    bool WriteMapped(qint64 size, const std::function<bool(char* data)>& fill);
+    // A write was refused (the disk, not the transfer): a new attempt cannot help.
+    bool Failed() const { return m_failed; }
     // Makes this file's data durable on its own.
     bool Flush();
     // Takes the target's place; the part file is gone afterwards.

@@ -1,28 +1,51 @@
 // The save step of one download: the body streams into the updater's own temporary file
 // beside the target, which takes the target's place only once every byte is on disk and, when
-// the manifest gave one, the file's SHA-256 digest matches.
+// the manifest gave one, the file's SHA-256 digest matches. With a digest, a file already
+// current is left alone, a patch the publisher made is used where it fits, and a broken
+// transfer goes on where it stopped.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace tarnwick {
 
+class DiskWork;
 class GroupCommit;
 class HttpTransfer;
 
+// A file of the update as the manifest lists it.
+struct ListedFile {
+    QString url;
+    QString path;        // where it goes in the folder (a link there is followed)
+    QByteArray sha256;   // 32 bytes, or empty: the manifest gave no digest and nothing is checked
+    QByteArray patchFrom;    // a patch applies to the installed copy with this digest; empty: none
+    QByteArray patchSha256;  // the patch's own digest
+};
+
 enum class SaveOutcome {
     Saved,      // fetched whole, and waiting in its group to take its place
+    Current,    // the installed copy is already the listed file: nothing fetched or written
     Busy,       // the transfer was running another fetch; nothing was touched
     Cancelled,  // the fetch was cut off by the user; the old file stays
     Failed,     // not fetched, not written or not the published file; the old file stays
 };
 
-// Fetches url into path; the arrived file waits in group, which makes it durable and puts it in
-// place together with others. A read-only target is never replaced. An empty expectedSha256 (32
-// bytes otherwise) means the manifest gave no digest and the file is not checked.
-SaveOutcome StageDownload(HttpTransfer& transfer, const QString& url, const QString& path,
-                          const QByteArray& expectedSha256, GroupCommit& group);
+// Where a listed file comes from: nowhere (the installed copy, with the digest `installed`, is
+// already the listed file), the publisher's patch to that copy, or the site whole. Only a
+// listed digest lets the updater trust an installed copy or a patch.
+enum class FileSource { Current, Patch, Whole };
+FileSource ChooseSource(const std::optional<QByteArray>& installed, const ListedFile& listed);
+
+// How often a broken transfer of a checked file is continued before the file fails.
+inline constexpr int kContinueAttempts = 3;
+
+// Brings one listed file into group, which makes it durable and puts it in place together with
+// others. A read-only target is never replaced (unless already current). Hashing and patching
+// run as disk work, so the window stays responsive.
+SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, GroupCommit& group);
 
 // Removes the temporary files a crashed run left in the folder itself, and nothing else; those
 // elsewhere are found through the run's record of them.

@@ -49,6 +49,15 @@ bool IsRedirect(long status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// A header line's value when the line names this header (in any letter case), or nothing.
+std::optional<QByteArray> HeaderValue(const QByteArray& line, QByteArrayView name)
+{
+    if (line.size() <= name.size() || line[name.size()] != ':' ||
+        line.first(name.size()).compare(name, Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    return line.mid(name.size() + 1).trimmed();
+}
+
 // One socket libcurl asked to have watched, and the two notifiers that watch it.
 struct Watch {
     std::unique_ptr<QSocketNotifier> read;
@@ -57,11 +66,31 @@ struct Watch {
 
 }  // namespace
 
+RangeAnswer ClassifyRangeAnswer(long status, QByteArrayView contentRange, qint64 from)
+{
+    if (status == 200)
+        return RangeAnswer::Whole;
+    // "bytes <first>-<last>/<size or *>": exactly the rest, from `from` to the last byte.
+    const QList<QByteArray> parts = contentRange.toByteArray().trimmed().split(' ');
+    if (status != 206 || parts.size() != 2 || parts[0].compare("bytes", Qt::CaseInsensitive) != 0)
+        return RangeAnswer::Refused;
+    const QList<QByteArray> span = parts[1].split('/');
+    const QList<QByteArray> ends = span.value(0).split('-');
+    bool firstOk = false, lastOk = false, sizeOk = false;
+    const qint64 first = ends.value(0).toLongLong(&firstOk), last = ends.value(1).toLongLong(&lastOk);
+    const qint64 size = span.value(1).toLongLong(&sizeOk);
+    const bool toTheEnd = span.value(1) == "*" || (sizeOk && last == size - 1);
+    return span.size() == 2 && ends.size() == 2 && firstOk && lastOk && first == from && last >= first && toTheEnd
+               ? RangeAnswer::Rest
+               : RangeAnswer::Refused;
+}
+
 // The state of one fetch while it waits: where the body goes, what the current answer said,
 // what has arrived and why it failed, if it did.
 struct HttpTransfer::Run {
     QIODevice* sink = nullptr;
     qint64 textLimit = 0;
+    qint64 from = 0;  // above 0: the rest of the resource is asked for
     QEventLoop loop;
     FetchResult result;
     QString failure;
@@ -70,6 +99,7 @@ struct HttpTransfer::Run {
     CURLcode code = CURLE_OK;
     long status = 0;                  // of the answer being read; a redirect's answer is replaced
     std::vector<QByteArray> lengths;  // every Content-Length of that answer
+    QByteArray etag, lastModified, contentRange;
     QElapsedTimer sinceBytes;
 
     void Fail(const QString& why)
@@ -88,7 +118,7 @@ struct HttpTransfer::Run {
             return failure;
         if (code != CURLE_OK)
             return QString::fromUtf8(*curlError ? curlError : curl_easy_strerror(code));
-        if (status != 200)
+        if (status != (from > 0 ? 206 : 200))
             return u"HTTP status %1"_s.arg(status);
         // A body must be exactly as long as its answer announced; an answer announcing two
         // lengths may have been cut at the first.
@@ -159,8 +189,16 @@ struct HttpTransfer::Engine {
     }
 
     // Runs one request to its end (or its abort) inside a nested event loop.
-    void Perform(const QByteArray& url, std::chrono::milliseconds timeout)
+    void Perform(const QByteArray& url, std::chrono::milliseconds timeout, const QByteArray& validator)
     {
+        // The rest of a resource only while it is still the one whose start arrived.
+        const QByteArray range = run->from > 0 ? QByteArray::number(run->from) + '-' : QByteArray();
+        curl_easy_setopt(easy, CURLOPT_RANGE, range.isEmpty() ? nullptr : range.constData());
+        curl_slist* ranged =
+            range.isEmpty() ? nullptr : curl_slist_append(nullptr, ("If-Range: " + validator).constData());
+        for (const curl_slist* header = headers; ranged && header; header = header->next)
+            ranged = curl_slist_append(ranged, header->data);
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, ranged ? ranged : headers);
         retired.clear();  // no notifier of this engine is delivering now
         error[0] = '\0';
         run->done = false;
@@ -173,13 +211,14 @@ struct HttpTransfer::Engine {
         idleTimeout = timeout;
         run->sinceBytes.start();
         CheckIdle();
-        if (run->Stopped())
-            return;
-        curl_multi_add_handle(multi, easy);
+        if (!run->Stopped())
+            curl_multi_add_handle(multi, easy);
         if (!run->done && !run->Stopped())
             run->loop.exec();
         idleTimer.stop();
         curl_multi_remove_handle(multi, easy);
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+        curl_slist_free_all(ranged);
     }
 
     // Waits for whichever comes first: the time-out without a byte, or the deadline.
@@ -267,8 +306,18 @@ struct HttpTransfer::Engine {
         if (line.startsWith("HTTP/")) {  // a new answer: an interim one or a redirect's is replaced
             run->status = line.split(' ').value(1).toLong();
             run->lengths.clear();
-        } else if (line.size() > 15 && line.first(15).compare("content-length:", Qt::CaseInsensitive) == 0) {
-            run->lengths.push_back(line.mid(15));
+            run->etag = run->lastModified = run->contentRange = {};
+            run->result.rangesServed = false;
+        } else if (const auto length = HeaderValue(line, "content-length")) {
+            run->lengths.push_back(*length);
+        } else if (const auto etag = HeaderValue(line, "etag")) {
+            run->etag = *etag;
+        } else if (const auto modified = HeaderValue(line, "last-modified")) {
+            run->lastModified = *modified;
+        } else if (const auto range = HeaderValue(line, "content-range")) {
+            run->contentRange = *range;
+        } else if (const auto ranges = HeaderValue(line, "accept-ranges")) {
+            run->result.rangesServed = ranges->compare("bytes", Qt::CaseInsensitive) == 0;
         }
         return bytes;
     }
@@ -285,10 +334,14 @@ struct HttpTransfer::Engine {
         // any other answer ends the fetch before a byte of it is handed on.
         if (IsRedirect(run->status))
             return bytes;
-        if (run->status != 200) {
+        const RangeAnswer answer = run->from > 0 ? ClassifyRangeAnswer(run->status, run->contentRange, run->from)
+                                                 : (run->status == 200 ? RangeAnswer::Whole : RangeAnswer::Refused);
+        if (answer != (run->from > 0 ? RangeAnswer::Rest : RangeAnswer::Whole)) {
+            run->result.wholeInstead = answer == RangeAnswer::Whole;
             run->Fail(u"HTTP status %1"_s.arg(run->status));
             return 0;
         }
+        run->result.validator = run->etag.isEmpty() ? run->lastModified : run->etag;
         run->result.received += qint64(bytes);
         if (run->sink) {
             if (run->sink->write(data, qint64(bytes)) != qint64(bytes)) {
@@ -334,9 +387,12 @@ void HttpTransfer::SetAuthorities(const QString& pemFile)
 
 void HttpTransfer::SetDeadline(QDeadlineTimer deadline) { m_engine->deadline = deadline; }
 
-FetchResult HttpTransfer::OpenUrl(const QString& url) { return Fetch(url, nullptr); }
+FetchResult HttpTransfer::OpenUrl(const QString& url) { return Fetch(url, nullptr, 0, {}); }
 
-FetchResult HttpTransfer::OpenUrlInto(const QString& url, QIODevice& sink) { return Fetch(url, &sink); }
+FetchResult HttpTransfer::OpenUrlInto(const QString& url, QIODevice& sink, qint64 from, const QByteArray& validator)
+{
+    return Fetch(url, &sink, from, validator);
+}
 
 void HttpTransfer::Abort()
 {
@@ -346,7 +402,7 @@ void HttpTransfer::Abort()
     }
 }
 
-FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
+FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator)
 {
     if (m_running) {
         FetchResult busy;
@@ -357,6 +413,7 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
     Run run;
     run.sink = sink;
     run.textLimit = m_textLimit;
+    run.from = from;
     m_engine->run = &run;
 
     QByteArray address = RequestUrl(url);
@@ -366,7 +423,7 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink)
             refused = u"not an http or https address: %1"_s.arg(QString::fromUtf8(address));
             break;
         }
-        m_engine->Perform(address, m_timeout);
+        m_engine->Perform(address, m_timeout, validator);
         // The loop also returns when the application is quitting (a nested loop then ends at
         // once), so without an end of our own the fetch was cut off.
         if (!run.done && run.failure.isEmpty())

@@ -21,10 +21,21 @@ struct FetchResult {
     QByteArray body;      // only for text fetches; a streamed fetch writes to its sink instead
     qint64 received = 0;  // body bytes that arrived, handed to the sink or the text
     QString error;        // why it failed, for tests and debugging; never shown to the user
+    // What a broken transfer needs to be continued: the answer's ETag (or else Last-Modified),
+    // and whether the site serves byte ranges.
+    QByteArray validator;
+    bool rangesServed = false;
+    bool wholeInstead = false;  // asked for the rest, the site sent the whole resource (it changed)
 
     bool ok() const { return outcome == Outcome::Ok; }
     bool cancelled() const { return outcome == Outcome::Cancelled; }
 };
+
+// How an answer to a request for the rest of a resource, from byte `from` on, is taken: its rest
+// (206 for exactly that range, to the end), the whole resource again (200: it changed since),
+// or neither.
+enum class RangeAnswer { Rest, Whole, Refused };
+RangeAnswer ClassifyRangeAnswer(long status, QByteArrayView contentRange, qint64 from);
 
 class HttpTransfer : public QObject {
     Q_OBJECT
@@ -52,8 +63,9 @@ public:
     // path, never a fragment or a query; the body is asked for as the site stores it.
     FetchResult OpenUrl(const QString& url);
 
-    // Streams the body into sink as it arrives; fails also when the sink refuses a write.
-    FetchResult OpenUrlInto(const QString& url, QIODevice& sink);
+    // Streams the body into sink as it arrives; fails also when the sink refuses a write. With
+    // `from` above 0, asks for the rest from there, only if the resource still has `validator`.
+    FetchResult OpenUrlInto(const QString& url, QIODevice& sink, qint64 from = 0, const QByteArray& validator = {});
 
     // Ends a running fetch at once; the waiting call returns Cancelled.
     void Abort();
@@ -65,7 +77,7 @@ signals:
 private:
     struct Engine;
     struct Run;
-    FetchResult Fetch(const QString& url, QIODevice* sink);
+    FetchResult Fetch(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);
 
     std::unique_ptr<Engine> m_engine;
     std::chrono::milliseconds m_timeout = kDefaultTimeout;

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <optional>
 
 struct evp_md_ctx_st;
@@ -27,7 +28,8 @@ private:
     evp_md_ctx_st* m_context;
 };
 
-// The digest of a file's contents (a link followed), or nothing when it cannot be read whole.
-std::optional<QByteArray> FileSha256(const QString& path);
+// The digest of a file's contents (a link followed), or nothing when it cannot be read whole or
+// stop was set on the way.
+std::optional<QByteArray> FileSha256(const QString& path, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace tarnwick

@@ -18,27 +18,59 @@ bool IsHexDigest(QStringView text)
     });
 }
 
+// The element's entries, split at "<br>" like the file names; nothing when it is absent.
+std::optional<QStringList> Entries(const QString& document, const char* tagName)
+{
+    const std::optional<QString> element = ManifestElement(document, QString::fromLatin1(tagName));
+    if (!element)
+        return std::nullopt;
+    return element->isEmpty() ? QStringList()
+                              : element->split(QStringLiteral("<br>"), Qt::KeepEmptyParts, Qt::CaseSensitive);
+}
+
+bool OnePerFile(const QStringList& entries, const QString& document)
+{
+    return entries.size() == ManifestFileNames(document).value_or(QStringList()).size();
+}
+
 }  // namespace
 
 ManifestDigests ReadManifestDigests(const QString& document)
 {
-    const std::optional<QString> element = ManifestElement(document, QStringLiteral("sha256"));
-    if (!element)
+    const std::optional<QStringList> parts = Entries(document, "sha256");
+    if (!parts)
         return {};
-    const QStringList parts = element->isEmpty()
-                                  ? QStringList()
-                                  : element->split(QStringLiteral("<br>"), Qt::KeepEmptyParts, Qt::CaseSensitive);
     const ManifestDigests malformed{ManifestDigests::State::Malformed, {}};
-    if (parts.size() != ManifestFileNames(document).value_or(QStringList()).size())
+    if (!OnePerFile(*parts, document))
         return malformed;
     ManifestDigests listed{ManifestDigests::State::Listed, {}};
-    for (const QString& part : parts) {
+    for (const QString& part : *parts) {
         const QString digest = part.trimmed();
         if (!IsHexDigest(digest))
             return malformed;
         listed.digests.append(QByteArray::fromHex(digest.toLatin1()));
     }
     return listed;
+}
+
+QList<PatchOffer> ReadManifestPatches(const QString& document)
+{
+    const std::optional<QStringList> parts = Entries(document, "patch");
+    if (!parts || !OnePerFile(*parts, document) || ReadManifestDigests(document).state != ManifestDigests::State::Listed)
+        return {};
+    QList<PatchOffer> offers;
+    for (const QString& part : *parts) {
+        const QStringList digests = part.simplified().split(u' ', Qt::SkipEmptyParts);
+        if (digests.isEmpty()) {
+            offers.append(PatchOffer());
+            continue;
+        }
+        // A patch is only a saving: a malformed element leaves every file to be fetched whole.
+        if (digests.size() != 2 || !IsHexDigest(digests[0]) || !IsHexDigest(digests[1]))
+            return {};
+        offers.append(PatchOffer{QByteArray::fromHex(digests[0].toLatin1()), QByteArray::fromHex(digests[1].toLatin1())});
+    }
+    return offers;
 }
 
 bool ManifestDigestsAcceptable(const QString& document, bool signatureChecked)

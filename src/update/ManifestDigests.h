@@ -22,6 +22,19 @@ struct ManifestDigests {
 // digest ignored. A manifest without "file" lists no files.
 ManifestDigests ReadManifestDigests(const QString& document);
 
+// A patch the publisher made, with Zstandard's patch mode, from the copy that the installed
+// version shipped to the new file; served at the file's own address followed by ".zst-patch".
+struct PatchOffer {
+    QByteArray fromSha256;   // the installed copy it applies to; empty: no patch for this file
+    QByteArray patchSha256;  // the patch file itself
+};
+
+// The optional "patch" element: one entry per listed file, in order, "<br>"-separated, each
+// either empty or the two digests (the copy it applies to, the patch) separated by a blank.
+// Only with "sha256" listed, which checks the patched file; absent, malformed or without
+// "sha256": no patches (every file is fetched whole).
+QList<PatchOffer> ReadManifestPatches(const QString& document);
+
 // Whether the updater may act on this manifest: its digests are not malformed, and a manifest
 // checked against a signature carries them (a signature that vouched for the names alone would
 // not vouch for what the files hold).
