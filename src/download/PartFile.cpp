@@ -225,7 +225,7 @@ bool PartFile::Create(const QByteArray& expectedSha256)
         return Fail(EISDIR);
     if (m_record && !m_record->Note(m_partPath))
         return Fail(errno);
-    m_fd = ::open(QFile::encodeName(m_partPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    m_fd = ::open(QFile::encodeName(m_partPath).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_fd < 0)
         return Fail(errno);
     // The new file keeps the permissions of the one it replaces.

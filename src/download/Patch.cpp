@@ -58,8 +58,7 @@ constexpr int kLargestWindowLog = 31;
 
 }  // namespace
 
-bool ApplyPatch(const QString& referencePath, const QString& patchPath, PartFile& into,
-                const std::atomic<bool>& stop)
+bool ApplyPatch(const QString& referencePath, const QString& patchPath, PartFile& into, const std::atomic<bool>& stop)
 {
     const MappedFile reference(referencePath);
     const MappedFile patch(patchPath);

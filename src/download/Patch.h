@@ -16,7 +16,6 @@ class PartFile;
 // Decodes patchPath against referencePath into `into` (created, nothing written yet) and checks
 // it as PartFile::Finish does. False on any failure: a damaged or foreign patch, a frame that
 // does not say its size, a file that cannot be mapped, a result that is not the published file.
-bool ApplyPatch(const QString& referencePath, const QString& patchPath, PartFile& into,
-                const std::atomic<bool>& stop);
+bool ApplyPatch(const QString& referencePath, const QString& patchPath, PartFile& into, const std::atomic<bool>& stop);
 
 }  // namespace tarnwick

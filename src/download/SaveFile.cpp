@@ -23,8 +23,7 @@ std::unique_ptr<PartFile> CreatePart(const ListedFile& listed, GroupCommit& grou
 
 // The publisher's patch, checked whole against its digest before anything is decoded, applied
 // to the installed copy into `file`. Failed leaves the file to be fetched whole, silently.
-SaveOutcome Patch(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, PartFile& file,
-                  GroupCommit& group)
+SaveOutcome Patch(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, PartFile& file, GroupCommit& group)
 {
     PartFile patch(file.Target() + QLatin1String(kPatchSuffix), group.Record());
     if (!patch.Create(listed.patchSha256))

@@ -19,8 +19,8 @@ class HttpTransfer;
 // A file of the update as the manifest lists it.
 struct ListedFile {
     QString url;
-    QString path;        // where it goes in the folder (a link there is followed)
-    QByteArray sha256;   // 32 bytes, or empty: the manifest gave no digest and nothing is checked
+    QString path;            // where it goes in the folder (a link there is followed)
+    QByteArray sha256;       // 32 bytes, or empty: the manifest gave no digest and nothing is checked
     QByteArray patchFrom;    // a patch applies to the installed copy with this digest; empty: none
     QByteArray patchSha256;  // the patch's own digest
 };

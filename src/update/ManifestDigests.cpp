@@ -56,7 +56,8 @@ ManifestDigests ReadManifestDigests(const QString& document)
 QList<PatchOffer> ReadManifestPatches(const QString& document)
 {
     const std::optional<QStringList> parts = Entries(document, "patch");
-    if (!parts || !OnePerFile(*parts, document) || ReadManifestDigests(document).state != ManifestDigests::State::Listed)
+    if (!parts || !OnePerFile(*parts, document) ||
+        ReadManifestDigests(document).state != ManifestDigests::State::Listed)
         return {};
     QList<PatchOffer> offers;
     for (const QString& part : *parts) {
@@ -68,7 +69,8 @@ QList<PatchOffer> ReadManifestPatches(const QString& document)
         // A patch is only a saving: a malformed element leaves every file to be fetched whole.
         if (digests.size() != 2 || !IsHexDigest(digests[0]) || !IsHexDigest(digests[1]))
             return {};
-        offers.append(PatchOffer{QByteArray::fromHex(digests[0].toLatin1()), QByteArray::fromHex(digests[1].toLatin1())});
+        offers.append(
+            PatchOffer{QByteArray::fromHex(digests[0].toLatin1()), QByteArray::fromHex(digests[1].toLatin1())});
     }
     return offers;
 }

@@ -2,12 +2,15 @@
 // temporary folder) and the language rule, the manifest elements, the version order, the site
 // addresses and local names, and the decoding of fetched bytes.
 #include "download/LocalName.h"
+#include "download/SaveFile.h"
+#include "platform/HttpTransfer.h"
 #include "settings/FetchedText.h"
 #include "settings/IniFile.h"
 #include "settings/Language.h"
 #include "support/AppFolderFixture.h"
 #include "support/QtPrinters.h"
 #include "update/Manifest.h"
+#include "update/ManifestDigests.h"
 #include "update/SiteAddress.h"
 
 #include <QStringEncoder>
@@ -243,6 +246,48 @@ TEST(FetchedTextRules, BytesBecomeText)
     // clang-format on
     for (const auto& [bytes, expected] : rows)
         EXPECT_EQ(DecodeFetchedText(bytes), expected) << bytes.toHex().toStdString();
+}
+
+// Guards what an update may skip or take in part: an installed copy trusted only against a
+// listed digest, a patch only for the copy it was made from; the patch element used only whole,
+// one entry per file, and only beside digests; the rest of a broken transfer taken only as
+// exactly that rest, and a whole answer to it taken for a changed file.
+TEST(UpdateCostRules, SourcesPatchesAndRanges)
+{
+    const QByteArray a(32, 'a'), b(32, 'b'), c(32, 'c');
+    const std::tuple<std::optional<QByteArray>, ListedFile, FileSource> sources[] = {
+        {a, {{}, {}, a, b, c}, FileSource::Current},
+        {b, {{}, {}, a, b, c}, FileSource::Patch},
+        {c, {{}, {}, a, b, c}, FileSource::Whole},
+        {b, {{}, {}, a, {}, {}}, FileSource::Whole},
+        {std::nullopt, {{}, {}, a, b, c}, FileSource::Whole},
+        {a, {{}, {}, {}, a, c}, FileSource::Whole},
+    };
+    for (const auto& [installed, listed, expected] : sources)
+        EXPECT_EQ(ChooseSource(installed, listed), expected) << installed.value_or("none").left(1).toStdString();
+    const QString x(64, u'a'), y(64, u'b'), two = "<file>f<br>g</file><sha256>" + x + "<br>" + y + "</sha256>";
+    const std::pair<QString, QString> patches[] = {
+        {two + "<patch>" + x + " \r\n" + y + "<br></patch>", "ab|"},
+        {"<file>f<br>g</file><patch>" + x + ' ' + y + "<br></patch>", ""},
+        {two + "<patch>" + x + ' ' + y + "</patch>", ""},
+        {two + "<patch>" + x + ' ' + y.left(63) + "g<br></patch>", ""},
+        {two + "<patch>" + x + "<br></patch>", ""},
+        {two + "<patch>" + x + ' ' + y + ' ' + x + "<br></patch>", ""},
+    };
+    for (const auto& [document, expected] : patches) {
+        QStringList offers;
+        for (const PatchOffer& offer : ReadManifestPatches(document))
+            offers.append(QString::fromLatin1(offer.fromSha256.toHex().left(1) + offer.patchSha256.toHex().left(1)));
+        EXPECT_EQ(offers.join(u'|'), expected) << document.toStdString();
+    }
+    const std::tuple<long, const char*, RangeAnswer> ranges[] = {
+        {206, "bytes 100-999/1000", RangeAnswer::Rest},   {206, "bytes 100-999/*", RangeAnswer::Rest},
+        {206, "bytes 0-999/1000", RangeAnswer::Refused},  {206, "bytes 100-499/1000", RangeAnswer::Refused},
+        {206, "", RangeAnswer::Refused},                  {200, "", RangeAnswer::Whole},
+        {416, "bytes */1000", RangeAnswer::Refused},
+    };
+    for (const auto& [status, contentRange, expected] : ranges)
+        EXPECT_EQ(ClassifyRangeAnswer(status, contentRange, 100), expected) << status << ' ' << contentRange;
 }
 
 }  // namespace

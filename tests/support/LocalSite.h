@@ -67,12 +67,23 @@ private:
             fault = it->first, it->second -= it->second > 0;
         else if (m_bodies.contains(path))
             fault = {};
+        auto header = [lower = head.toLower()](const QByteArray& name) {
+            const qsizetype at = lower.indexOf("\n" + name + ":") + name.size() + 2;
+            return at < name.size() + 2 ? QByteArray() : lower.mid(at, lower.indexOf('\r', at) - at).trimmed();
+        };
         // The updater asks for the bytes as stored; any other coding could be unpacked on the way.
-        if (const qsizetype at = head.toLower().indexOf("\naccept-encoding:"); at >= 0)
-            fault =
-                head.mid(at + 17, head.indexOf('\r', at + 1) - at - 17).trimmed() == "identity" ? fault : Fault{400};
-        QByteArray body = fault.body.value_or(m_bodies.value(path));
-        socket.write("HTTP/1.1 " + QByteArray::number(fault.status) + " X\r\nConnection: close\r\n" + fault.headers +
+        if (const QByteArray coding = header("accept-encoding"); !coding.isEmpty() && coding != "identity")
+            fault = Fault{400};
+        QByteArray body = fault.body.value_or(m_bodies.value(path)), tag = '"' + QByteArray::number(qHash(body)) + '"';
+        // Ranges as a file server gives them: the rest of a body whose ETag the request still names.
+        QByteArray headers = "ETag: " + tag + "\r\nAccept-Ranges: bytes\r\n" + fault.headers;
+        if (const QByteArray range = header("range"); fault.status == 200 && !range.isEmpty() && header("if-range") == tag) {
+            const qsizetype from = range.mid(6).chopped(1).toLongLong(), size = body.size();
+            fault.status = 206, body.remove(0, from);
+            headers += "Content-Range: bytes " + QByteArray::number(from) + '-' + QByteArray::number(size - 1) + '/' +
+                       QByteArray::number(size) + "\r\n";
+        }
+        socket.write("HTTP/1.1 " + QByteArray::number(fault.status) + " X\r\nConnection: close\r\n" + headers +
                      (fault.ownLength ? "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" : "\r\n"));
         fault.excess < 0 ? body.chop(-fault.excess) : void(body.append(fault.excess, '+'));
         const qsizetype size = (body.size() + fault.pieces - 1) / fault.pieces;

@@ -4,6 +4,8 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QProcess>
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -225,6 +227,52 @@ TEST(WindowRoad, NewerUpdaterNotice)
         EXPECT_EQ(h.messages, QStringList{Box(h.browserStarts ? english : "Neuer Updater.\r\n", 0)});
         EXPECT_EQ(h.opened, QStringList{"http://www.tarnwick.example/"});
     }
+}
+
+QByteArray Sha(const QByteArray& bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(); }
+
+// Guards updates that cost only what changed, with digests listed: a file already current not
+// fetched and not touched; a publisher's patch applied instead of the whole file; a damaged
+// patch silently replaced by the whole file; a transfer broken twice continued where it
+// stopped; one whose start came from another version of the file started over (the site's
+// whole answer to a request for the rest is dropped and asked for anew); one from a
+// site that serves no ranges failing as before. Every file Done but that one, byte for byte.
+TEST(WindowRoad, UpdatesCostOnlyWhatChanged)
+{
+    WindowFixture h;
+    QByteArray old(300000, Qt::Uninitialized), fresh;
+    std::generate(old.begin(), old.end(), [n = 7u]() mutable { return char((n = n * 1103515245 + 12345) >> 16); });
+    const QMap<QString, QByteArray> files{{"damaged.bin", fresh = old.left(250000) + "new end"}, {"noranges.bin", fresh},
+                                          {"patched.bin", fresh},     {"restarted.bin", fresh},
+                                          {"resumed.bin", fresh},     {"same.txt", "same"}};
+    for (auto it = files.begin(); it != files.end(); ++it)
+        h.folder.Write(it.key(), it.key() == "same.txt" ? it.value() : old);
+    h.before = h.folder.Snapshot();
+    const QDateTime sameTime = QFileInfo(h.folder.FilePath("same.txt")).lastModified();
+    h.folder.Write("new.bin", fresh);
+    QProcess::execute("zstd", {"-q", "--patch-from=" + h.folder.FilePath("damaged.bin"), h.folder.FilePath("new.bin"),
+                               "-o", h.folder.FilePath("patch")});
+    const QByteArray patch = h.folder.Snapshot().take("patch"), entry = Sha(old) + ' ' + Sha(patch);
+    QFile::remove(h.folder.FilePath("new.bin")), QFile::remove(h.folder.FilePath("patch"));
+    h.Publish(files);
+    h.site.Put(kManifest, h.site.Body(kManifest) + "<patch>" + entry + "<br><br>" + entry + "<br><br><br></patch><sha256>" +
+                              QStringList(5, Sha(fresh)).join("<br>").toLatin1() + "<br>" + Sha("same") + "</sha256>");
+    h.site.Put(kSite + "damaged.bin.zst-patch", patch.chopped(1) + 'x');
+    h.site.Put(kSite + "patched.bin.zst-patch", patch);
+    h.site.SetFault(kSite + "noranges.bin", {.headers = "Accept-Ranges: none\r\n", .excess = -50000});
+    h.site.SetFault(kSite + "restarted.bin", {.body = old, .excess = -50000}, 1);
+    h.site.SetFault(kSite + "resumed.bin", {.excess = -100000}, 2);
+    ASSERT_TRUE(h.ReachCheckResult());
+    h.RunDownloads();
+    EXPECT_EQ(h.Statuses(), (QStringList{"Done", "Failed", "Done", "Done", "Done", "Done"}));
+    EXPECT_EQ(h.site.requests.mid(3).join(' ').remove(kSite),
+              "damaged.bin.zst-patch damaged.bin noranges.bin patched.bin.zst-patch restarted.bin restarted.bin "
+              "restarted.bin resumed.bin resumed.bin resumed.bin");
+    EXPECT_EQ(h.messages, QStringList{kErrorBox});
+    QMap<QString, QByteArray> changed = files;
+    changed.remove("noranges.bin");
+    h.ExpectFolder(changed);
+    EXPECT_EQ(QFileInfo(h.folder.FilePath("same.txt")).lastModified(), sameTime);
 }
 
 // Guards the start-up fetch's limit in all: a site silent for longer, or trickling a byte at
