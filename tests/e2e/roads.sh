@@ -13,7 +13,8 @@ ROAD=$1 PORT=$2 BIN=$3 HTTPS_BIN=$4 NAMED_BIN=$5 CLOSE=$6 HOST=tarnwick-site.tes
 for lib in procs site server xsession window drive; do source "$(dirname "$0")/../../demo/lib/$lib.sh"; done
 unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY all_proxy ALL_PROXY
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-e2e.XXXXXX") FAILURES=0
-APP=$WORK/Tarnwick SITE=$WORK/www/updater/0.3 LOG=$WORK/site/access.log FILES=(Tarnwick.exe Preferences.ini readme.txt data/extra.dat)
+APP=$WORK/Tarnwick SITE=$WORK/www/updater/0.3 LOG=$WORK/site/access.log
+FILES=(Tarnwick.exe Preferences.ini readme.txt data/extra.dat)
 trap 'echo "FAILED: line $LINENO: $BASH_COMMAND" >&2' ERR
 trap 'status=$?; stop_tracked; ((status % 77)) && echo "kept for a look: $WORK" >&2 || rm -rf "$WORK"' EXIT
 skip() { echo "SKIPPED: $*"; exit 77; }
@@ -43,7 +44,8 @@ EOF
   launch "$1" "$2" "$NGINX" -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log"; }
 # proxy [LINE]: tinyproxy on 127.0.0.1:$PROXY with one more configuration line.
 proxy() { mkdir -p "$WORK/proxy"
-  printf '%s\n' "Port $PROXY" "Listen 127.0.0.1" "LogFile \"$WORK/proxy/access.log\"" "LogLevel Connect" "${1:-}" > "$WORK/proxy/conf"
+  printf '%s\n' "Port $PROXY" "Listen 127.0.0.1" "LogFile \"$WORK/proxy/access.log\"" \
+  "LogLevel Connect" "${1:-}" > "$WORK/proxy/conf"
   launch proxy "$PROXY" tinyproxy -d -c "$WORK/proxy/conf"; }
 
 # go UPDATER [VAR=VALUE...]: an installation of 0.3 (with an older Tarnwick.exe) whose updater
@@ -53,12 +55,15 @@ go() { prepare_app_folder "$APP" "$1" English; head -c 200000 /dev/urandom > "$A
   (($# < 2)) || local -x "${@:2}"; start_updater "$APP" "$WORK"; }
 on() { wait_page "$WIN" "$1" 30 "$WORK/$1.png" || die "the window did not show the $1 page"; }
 # to_result [PAGE]: the welcome page, then Return (Next is the default button) and PAGE.
-to_result() { WIN=$(main_window) || die "no window appeared"; on welcome; [[ -z ${1:-} ]] || { press_key "$WIN" Return; on "$1"; }; }
+to_result() { WIN=$(main_window) || die "no window appeared"; on welcome
+  [[ -z ${1:-} ]] || { press_key "$WIN" Return; on "$1"; }; }
 # A failed check leaves the check's page with Next enabled again, no version and an empty list.
-page_check_failed() { next_enabled "$1" && ! control_shows "$1" lblExplain lDownload && ! control_shows "$1" lblNewVersion &&
+page_check_failed() { next_enabled "$1" && ! control_shows "$1" lblExplain lDownload &&
+  ! control_shows "$1" lblNewVersion &&
   [[ $(convert "$1" -crop 277x114+194+172 -format %k info:) == 1 ]]; }
 # ends HOW SECONDS: after HOW the updater has ended with status 0 (124: it was still running).
-ends() { local status=0; wait_updater_exit "$2" || status=$?; ((status == 0)) || fail "after $1 the updater ended with status $status"
+ends() { local status=0; wait_updater_exit "$2" || status=$?
+  ((status == 0)) || fail "after $1 the updater ended with status $status"
   [[ ! -e $APP/.tarnwick-updater.lock ]] || fail "after $1 the folder's lock file stayed"; }
 
 # The requests in nginx's or tinyproxy's log, "METHOD PATH [STATUS]" a line.
@@ -66,13 +71,15 @@ requests() { sed -n -e 's/.*Request ([^)]*): \([A-Z]* [^ ]*\) .*/\1/p' -e '/^[A-
 has_requests() { (($(requests "$1" | wc -l) >= $2)); }
 # saw LOG EXPECTED: once as many requests as expected are in LOG, they are EXPECTED, in order.
 saw() { wait_until 10 has_requests "$1" "$(awk NF <<< "$2" | wc -l)" || true
-  [[ "$(requests "$1")" == "$2" ]] || fail "${1#"$WORK"/} holds$(printf '\n  %s' "$(requests "$1")") instead of$(printf '\n  %s' "$2")"; }
+  [[ "$(requests "$1")" == "$2" ]] ||
+    fail "${1#"$WORK"/} holds$(printf '\n  %s' "$(requests "$1")") instead of$(printf '\n  %s' "$2")"; }
 get() { for a; do [[ $a == *' '* ]] || a+=' 200'; echo "GET /updater/0.3/$a"; done; }
 M3=$(get check.update check.update check.update)
 # folder [SITE_FILE...]: these arrived byte for byte; every other file is as it was, nothing new beside them.
 folder() { for name; do cmp -s "$SITE/$name" "$APP/${name##*/}" || fail "${name##*/} is not the site's $name"; done
   local others=(awk -v keep=" ${*##*/} " 'index(keep, " " $1 " ") == 0')
-  [[ "$(snapshot "$APP" | "${others[@]}")" == "$("${others[@]}" < "$WORK/before")" ]] || fail "the folder holds $(ls -R "$APP")"; }
+  [[ "$(snapshot "$APP" | "${others[@]}")" == "$("${others[@]}" < "$WORK/before")" ]] ||
+    fail "the folder holds $(ls -R "$APP")"; }
 
 # whole UPDATER [VAR=VALUE...]: new version, Next, every file arrives, Complete ends the program.
 whole() { go "$@"; to_result new_version; click_control "$WIN" cmdNext; on complete; folder "${FILES[@]}"
@@ -88,8 +95,10 @@ failing() { go "$1"; to_result new_version; click_control "$WIN" cmdNext
   # each is pressed once no new box has appeared for a moment, and every box seen is counted.
   local -A seen=(); local end=$((SECONDS + 90)) ids last="" box
   while ((SECONDS < end)); do
-    ids=$({ xdotool search --onlyvisible --name "^$MESSAGE_TITLE\$" 2>/dev/null || true; } | sort -n); for box in $ids; do seen[$box]=1; done
-    if [[ -n $ids && $ids == "$last" ]]; then box=${ids##*$'\n'}; press_key "$box" Return; wait_window_gone "$box" 3 || true; last=""
+    ids=$({ xdotool search --onlyvisible --name "^$MESSAGE_TITLE\$" 2>/dev/null || true; } | sort -n)
+    for box in $ids; do seen[$box]=1; done
+    if [[ -n $ids && $ids == "$last" ]]; then box=${ids##*$'\n'}
+      press_key "$box" Return; wait_window_gone "$box" 3 || true; last=""
     elif [[ -z $ids && ${#seen[@]} -ge $2 ]]; then break; else last=$ids; sleep 0.5; fi
   done
   ((${#seen[@]} == $2)) || die "${#seen[@]} error messages appeared and closed on Return instead of $2"
@@ -105,7 +114,8 @@ road_main() { stage_site main "$WORK/www"; serve site "$PORT" ""; whole "$BIN"; 
 # missing or repeated error message, a failure that stops the files after it, a failure shown as
 # completion (Next and the progress bar must be gone), the new Preferences.ini put in place
 # anyway (its version would hide the update that is still missing).
-road_failure() { stage_site failure "$WORK/www"; serve site "$PORT" ""; failing "$BIN" 1; folder Tarnwick.exe readme.txt data/extra.dat
+road_failure() { stage_site failure "$WORK/www"; serve site "$PORT" ""
+  failing "$BIN" 1; folder Tarnwick.exe readme.txt data/extra.dat
   saw "$LOG" "$M3"$'\n'"$(get Tarnwick.exe Preferences.ini 'changes.txt 404' readme.txt data/extra.dat)"; }
 # The installed version is published. Guards against: an equal version taken for a newer one (a
 # third manifest fetch, files fetched or written), Next left on the page, a page drawn out of
@@ -113,7 +123,8 @@ road_failure() { stage_site failure "$WORK/www"; serve site "$PORT" ""; failing 
 # title and headline grow into.
 road_up_to_date() { stage_site uptodate "$WORK/www"; serve site "$PORT" ""; go "$BIN"; to_result up_to_date
   local shot=$WORK/layout.png places=("0 0 160 139" "184 8 305 42" "16 152 176 13")
-  local shown="lblWelcome lblWelcome2 lblWelcome3 Line1 pbStatusCheck lDownload lblVersionExplain lblNextToDownload cmdCancel"
+  local shown="lblWelcome lblWelcome2 lblWelcome3 Line1 pbStatusCheck lDownload"
+  shown+=" lblVersionExplain lblNextToDownload cmdCancel"
   wait_settled "$WIN" "$shot" 10 || fail "the page kept changing"
   for name in $shown; do control_shows "$shot" "$name" || fail "$name is not drawn"; done
   for name in lblExplain lblNewVersion lblDownloading cmdNext lblOldVersion; do
@@ -132,21 +143,26 @@ road_newer_updater() { stage_site newupdater "$WORK/www"; serve site "$PORT" ""
   box=$(wait_window "$MESSAGE_TITLE" 30) || die "no notice appeared"
   [[ ! -s $WORK/browser.log ]] || fail "the browser opened before the notice was confirmed"
   press_key "$box" Return; ends "the notice" 20
-  local mapped; mapped=$(grep -A1 '^MapNotify' "$WORK/maps.log" | sed -n 's/^ *event [^,]*, window \(0x[0-9a-f]*\),.*/\1/p')
+  local mapped
+  mapped=$(grep -A1 '^MapNotify' "$WORK/maps.log" | sed -n 's/^ *event [^,]*, window \(0x[0-9a-f]*\),.*/\1/p')
   [[ $mapped == "$(printf '0x%x' "$box")" ]] || fail "windows other than the notice were mapped: $mapped"
   # The launcher is not waited for; it may record a moment after the updater ended.
   wait_until 10 test -s "$WORK/browser.log" || true
-  [[ "$(cat "$WORK/browser.log")" == http://www.tarnwick.example/ ]] || fail "the browser opened \"$(cat "$WORK/browser.log")\""
+  [[ "$(cat "$WORK/browser.log")" == http://www.tarnwick.example/ ]] ||
+    fail "the browser opened \"$(cat "$WORK/browser.log")\""
   folder; saw "$LOG" "$(get check.update)"; }
 # Part of the program file is on the disk, in a file the updater holds open (named or not yet).
-receiving() { for fd in /proc/"$UPDATER_PID"/fd/*; do [[ "$(readlink "$fd")" == "$APP/"* && -s $fd ]] && return 0; done; return 1; }
+receiving() { for fd in /proc/"$UPDATER_PID"/fd/*; do
+  [[ "$(readlink "$fd")" == "$APP/"* && -s $fd ]] && return 0; done; return 1; }
 # Leaving early: Cancel on the welcome page, Cancel and the close request during a slow download.
 # Guards against: a process that hangs or keeps downloading after the person left (a nested wait
 # that is not ended, an abort that is not seen), an exit status other than 0, a half-received
 # file written over the old one or left beside it, further files fetched after leaving. The
 # deadline tells "ended" from "hangs"; a person sees the window go at once.
-road_leave() { stage_site main "$WORK/www"; serve site "$PORT" "" 'location = /updater/0.3/Tarnwick.exe { limit_rate 64k; }'
-  go "$BIN"; to_result; click_control "$WIN" cmdCancel; ends "Cancel on the welcome page" 3; folder; saw "$LOG" "$(get check.update)"
+road_leave() { stage_site main "$WORK/www"
+  serve site "$PORT" "" 'location = /updater/0.3/Tarnwick.exe { limit_rate 64k; }'
+  go "$BIN"; to_result; click_control "$WIN" cmdCancel; ends "Cancel on the welcome page" 3
+  folder; saw "$LOG" "$(get check.update)"
   for how in cmdCancel close; do
     go "$BIN"; to_result new_version; click_control "$WIN" cmdNext
     wait_until 30 receiving || die "the download of Tarnwick.exe did not start"
@@ -156,17 +172,21 @@ road_leave() { stage_site main "$WORK/www"; serve site "$PORT" "" 'location = /u
 
 # The test authority, trusted the way the system trusts any (hashed in /etc/ssl/certs and in its
 # bundle), its certificates, and the site's host name: all inside the namespace only.
-key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$WORK/ca/$1.key" -subj "/CN=$2" "${@:3}"; }
+key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 \
+  -nodes -keyout "$WORK/ca/$1.key" -subj "/CN=$2" "${@:3}"; }
 # certificate NAME HOST DAYS: from the test authority for HOST, valid from now for DAYS (-1: expired).
 certificate() { key "$1" "$2" -out "$WORK/ca/$1.csr"
-  openssl x509 -req -in "$WORK/ca/$1.csr" -CA "$WORK/ca/ca.pem" -CAkey "$WORK/ca/ca.key" -days "$3" -out "$WORK/ca/$1.pem" \
+  openssl x509 -req -in "$WORK/ca/$1.csr" -CA "$WORK/ca/ca.pem" -CAkey "$WORK/ca/ca.key" \
+    -days "$3" -out "$WORK/ca/$1.pem" \
     -extfile <(echo "subjectAltName=DNS:$2"); }
-trust_test_authority() { local ca=$WORK/ca; mkdir -p "$ca/trusted"; key ca "Tarnwick test authority" -x509 -days 2 -out "$ca/ca.pem"
+trust_test_authority() { local ca=$WORK/ca
+  mkdir -p "$ca/trusted"; key ca "Tarnwick test authority" -x509 -days 2 -out "$ca/ca.pem"
   key self "$HOST" -x509 -days 2 -addext "subjectAltName=DNS:$HOST" -out "$ca/self.pem"
   certificate good "$HOST" 2; certificate other tarnwick-other.test 2; certificate expired "$HOST" -1
   cp -a /etc/ssl/certs/. "$ca/trusted/"; cp "$ca/ca.pem" "$ca/trusted/tarnwick-test-authority.pem"
   # A new bundle in place of the copy: the copy may be a link, and writing through it would change the system's.
-  cat /etc/ssl/certs/ca-certificates.crt "$ca/ca.pem" > "$ca/bundle" || true; mv -f "$ca/bundle" "$ca/trusted/ca-certificates.crt"
+  cat /etc/ssl/certs/ca-certificates.crt "$ca/ca.pem" > "$ca/bundle" || true
+  mv -f "$ca/bundle" "$ca/trusted/ca-certificates.crt"
   openssl rehash "$ca/trusted"; echo "127.0.0.1 localhost $HOST" > "$WORK/hosts"
   mount --bind "$ca/trusted" /etc/ssl/certs; mount --bind "$WORK/hosts" /etc/hosts; }
 # HTTPS and proxies. Guards against: a site whose authority the system trusts refused; a
@@ -179,16 +199,20 @@ trust_test_authority() { local ca=$WORK/ca; mkdir -p "$ca/trusted"; key ca "Tarn
 road_net() { [[ -n ${E2E_NAMESPACE:-} ]] || skip "no mount namespace of its own here (unshare -m needs root)"
   trust_test_authority > "$WORK/ca.log" 2>&1; stage_site main "$WORK/www"; serve site "$PORT" good; whole "$HTTPS_BIN"
   for cert in other expired self; do serve site "$PORT" "$cert"; refused "$HTTPS_BIN"; saw "$LOG" ""; done
-  local bad plain through; bad=$(pick_free_port); serve bad "$bad" expired; plain=$(pick_free_port); serve plain "$plain" ""
+  local bad plain through; bad=$(pick_free_port)
+  serve bad "$bad" expired; plain=$(pick_free_port); serve plain "$plain" ""
   for target in "https://$HOST:$bad" "http://$HOST:$plain"; do
-    serve site "$PORT" good "location /updater/0.3/ { return 302 $target\$request_uri; } location = /updater/0.3/check.update {}"
+    serve site "$PORT" good \
+      "location /updater/0.3/ { return 302 $target\$request_uri; } location = /updater/0.3/check.update {}"
     failing "$HTTPS_BIN" 4; folder; saw "$WORK/bad/access.log" ""; saw "$WORK/plain/access.log" ""
     # A request the engine sends again after its connection closed fetches nothing here: only the order counts.
-    [[ "$(requests "$LOG" | uniq)" == "$(get check.update "${FILES[@]/%/ 302}")" ]] || fail "the site saw $(requests "$LOG")"
+    [[ "$(requests "$LOG" | uniq)" == "$(get check.update "${FILES[@]/%/ 302}")" ]] ||
+      fail "the site saw $(requests "$LOG")"
   done
   PROXY=$(pick_free_port); through=http://127.0.0.1:$PROXY
   serve site "$PORT" good; proxy; whole "$HTTPS_BIN" HTTPS_PROXY="$through"
-  [[ "$(requests "$WORK/proxy/access.log" | sort -u)" == "CONNECT $HOST:$PORT" ]] || fail "the HTTPS site was not reached by CONNECT"
+  [[ "$(requests "$WORK/proxy/access.log" | sort -u)" == "CONNECT $HOST:$PORT" ]] ||
+    fail "the HTTPS site was not reached by CONNECT"
   proxy "BasicAuth tarnwick secret"; refused "$HTTPS_BIN" https_proxy="$through"; saw "$LOG" ""
   serve site "$PORT" ""; proxy; whole "$NAMED_BIN" http_proxy="$through"
   saw "$WORK/proxy/access.log" "$(sed "s| /| http://$HOST:$PORT/|; s/ 200\$//" <<< "$M3"$'\n'"$(get "${FILES[@]}")")"

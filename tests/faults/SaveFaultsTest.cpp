@@ -69,10 +69,18 @@ void LinkElsewhere(WindowFixture& h)
 
 // clang-format off
 const Target kTargets[] = {
-    {"read-only file", [](auto& h) { QFile::setPermissions(h.folder.FilePath("Tarnwick.exe"), QFile::ReadOwner); }, {"Failed", "Done"}},
-    {"a folder in the file's place", [](auto& h) { QFile::remove(h.folder.FilePath("Tarnwick.exe")), h.folder.Write("Tarnwick.exe/in", "in"); }, {"Failed", "Done"}},
-    {"name that would leave the folder", [](auto& h) { h.Publish({{"..\\escaped", "x"}, {"readme.txt", kNewReadme}}); }, {"Failed", "Done"}},
-    {"name the file system refuses", [](auto& h) { h.Publish({{QString(300, 'a'), "x"}, {"readme.txt", kNewReadme}}); }, {"Failed", "Done"}},
+    {"read-only file",
+     [](auto& h) { QFile::setPermissions(h.folder.FilePath("Tarnwick.exe"), QFile::ReadOwner); },
+     {"Failed", "Done"}},
+    {"a folder in the file's place",
+     [](auto& h) { QFile::remove(h.folder.FilePath("Tarnwick.exe")), h.folder.Write("Tarnwick.exe/in", "in"); },
+     {"Failed", "Done"}},
+    {"name that would leave the folder",
+     [](auto& h) { h.Publish({{"..\\escaped", "x"}, {"readme.txt", kNewReadme}}); },
+     {"Failed", "Done"}},
+    {"name the file system refuses",
+     [](auto& h) { h.Publish({{QString(300, 'a'), "x"}, {"readme.txt", kNewReadme}}); },
+     {"Failed", "Done"}},
     // The file the link points to is replaced, and the link stays.
     {"a link to a file elsewhere", LinkElsewhere, {"Done", "Done"}, -1, false, true},
     // Renamed before they are durable, files could be empty or cut after a power loss.

@@ -52,25 +52,42 @@ TEST(IniRules, ValuesReadAsWritten)
     auto file = [](const QString& value) { return "[S]\r\nK=" + value.toUtf8(); };
     // clang-format off
     const std::vector<IniRow> rows = {
-        {"plain", "[S]\r\nK=0.3\r\n", "0.3"}, {"letter case", "[s]\nk=1\n", "1"},
+        {"plain", "[S]\r\nK=0.3\r\n", "0.3"},
+        {"letter case", "[s]\nk=1\n", "1"},
         {"non-ASCII names in any letter case", "[Sch\xC3\xB6n]\nk=1\n", "1", u"SCHÖN"_s},
-        {"blanks around the value", "[S]\nK= \t 1 \t \n", "1"}, {"blanks around names", "[ S ]\n  K  =1\n", "1"},
+        {"blanks around the value", "[S]\nK= \t 1 \t \n", "1"},
+        {"blanks around names", "[ S ]\n  K  =1\n", "1"},
         {"blanks around the asked names", "[S]\nK=1\n", "1", u" S\t"_s, u"\tK "_s},
-        {"quotes", "[S]\nK=\"1\"\n", "1"}, {"single quotes", "[S]\nK='1'\n", "1"}, {"lone quote", "[S]\nK=\"\n", "\""},
-        {"blanks in quotes", "[S]\nK=\" 1 \"\n", " 1 "}, {"one pair removed", "[S]\nK=\"\"1\"\"\n", "\"1\""},
-        {"unmatched quotes", "[S]\nK=\"1'\n", "\"1'"}, {"quote on one side", "[S]\nK=1\"\n", "1\""},
-        {"empty quotes", "[S]\nK=\"\"\n", ""}, {"empty value", "[S]\nK=\n", ""}, {"= in value", "[S]\nK=a=b\n", "a=b"},
-        {"LF", "[O]\nK=9\n[S]\nL=x\nK=1\n", "1"}, {"CR LF", "[O]\r\nK=9\r\n[S]\r\nL=x\r\nK=1\r\n", "1"},
-        {"lone CR", "[O]\rK=9\r[S]\rL=x\rK=1\r", "1"}, {"CR ends a value", "[S]\r\nK=1\rX=2\r\n", "1"},
-        {"no line end at the end", "[S]\nK=1", "1"}, {"comment", "[S]\n;K=0\n", kDefault, "S", ";K"},
-        {"indented comment", "[S]\n  ; K=0\nK=1\n", "1"}, {"; inside a value", "[S]\nK=a; b\n", "a; b"}, {"commented section", ";[S]\nK=0\n[S]\nK=1\n", "1"},
-        {"line without = hides nothing", "[S]\njunk\nK=1\n", "1"}, {"line without = is a key", "[S]\nK\n", ""},
-        {"text after ]", "[S] x\nK=1\n", "1"}, {"[ without ] opens no section", "[S]\n[broken\nK=1\n", "1"},
-        {"[ without ] is a key", "[S]\n[K=1\n", "1", u"S"_s, u"[K"_s}, {"first key wins", "[S]\nK=1\nK=2\n", "1"},
-        {"key before any section", "K=0\n[S]\nL=x\n", kDefault}, {"another section's key", "[O]\nK=0\n[S]\n", kDefault},
-        {"first section wins", "[S]\nK=1\n[S]\nK=2\n", "1"}, {"keys of a second [S]", "[S]\nL=x\n[S]\nK=2\n", kDefault},
-        {"missing key", "[S]\nL=x\n", kDefault}, {"missing section", "[O]\nK=1\n", kDefault}, {"empty", "", kDefault},
-        {"prefix of the key", "[S]\nKX=1\n", kDefault}, {"prefix of the section", "[SX]\nK=1\n", kDefault},
+        {"quotes", "[S]\nK=\"1\"\n", "1"},
+        {"single quotes", "[S]\nK='1'\n", "1"},
+        {"blanks in quotes", "[S]\nK=\" 1 \"\n", " 1 "},
+        {"one pair removed", "[S]\nK=\"\"1\"\"\n", "\"1\""},
+        {"unmatched quotes", "[S]\nK=\"1'\n", "\"1'"},
+        {"empty quotes", "[S]\nK=\"\"\n", ""},
+        {"empty value", "[S]\nK=\n", ""},
+        {"= in value", "[S]\nK=a=b\n", "a=b"},
+        {"LF", "[O]\nK=9\n[S]\nL=x\nK=1\n", "1"},
+        {"CR LF", "[O]\r\nK=9\r\n[S]\r\nL=x\r\nK=1\r\n", "1"},
+        {"lone CR", "[O]\rK=9\r[S]\rL=x\rK=1\r", "1"},
+        {"CR ends a value", "[S]\r\nK=1\rX=2\r\n", "1"},
+        {"comment", "[S]\n;K=0\n", kDefault, "S", ";K"},
+        {"indented comment", "[S]\n  ; K=0\nK=1\n", "1"},
+        {"; inside a value", "[S]\nK=a; b\n", "a; b"},
+        {"commented section", ";[S]\nK=0\n[S]\nK=1\n", "1"},
+        {"line without = hides nothing", "[S]\njunk\nK=1\n", "1"},
+        {"line without = is a key", "[S]\nK\n", ""},
+        {"text after ]", "[S] x\nK=1\n", "1"},
+        {"[ without ] opens no section", "[S]\n[broken\nK=1\n", "1"},
+        {"[ without ] is a key", "[S]\n[K=1\n", "1", u"S"_s, u"[K"_s},
+        {"first key wins", "[S]\nK=1\nK=2\n", "1"},
+        {"key before any section", "K=0\n[S]\nL=x\n", kDefault},
+        {"another section's key", "[O]\nK=0\n[S]\n", kDefault},
+        {"first section wins", "[S]\nK=1\n[S]\nK=2\n", "1"},
+        {"keys of a second [S]", "[S]\nL=x\n[S]\nK=2\n", kDefault},
+        {"missing key", "[S]\nL=x\n", kDefault},
+        {"empty", "", kDefault},
+        {"prefix of the key", "[S]\nKX=1\n", kDefault},
+        {"prefix of the section", "[SX]\nK=1\n", kDefault},
         {"250 cut to 199", file(QString(250, u'a')), QString(199, u'a')},
         {"199 kept", file(QString(199, u'b')), QString(199, u'b')},
         {"two-byte UTF-8 counted as characters", file(u"é"_s.repeated(250)), u"é"_s.repeated(199)},
@@ -79,9 +96,10 @@ TEST(IniRules, ValuesReadAsWritten)
         {"emoji 200th dropped whole", file(QString(199, u'e') + emoji), QString(199, u'e')},
         {"cut after the quotes go", file(u'"' + QString(250, u'f') + u'"'), QString(199, u'f')},
         {"Windows-1252 bytes counted as characters", "[S]\nK=" + QByteArray(250, '\xE9'), u"é"_s.repeated(199)},
-        {"UTF-8 byte-order mark", "\xEF\xBB\xBF[S]\r\nK=1\r\n", "1"}, {"UTF-8", "[S]\nK=Caf\xC3\xA9\n", u"Café"_s},
-        {"Windows-1252", "[S]\nK=Caf\xE9\n", u"Café"_s}, {"Windows-1252 0x80-0x9F", "[S]\nK=\x80\x93\x94", u"€“”"_s},
-        {"truncated UTF-8 is Windows-1252", "[S]\nK=ab\xC3\n", u"abÃ"_s}, {"FF FE", "[S]\nK=\xFF\xFE\n", u"ÿþ"_s},
+        {"UTF-8 byte-order mark", "\xEF\xBB\xBF[S]\r\nK=1\r\n", "1"},
+        {"Windows-1252 0x80-0x9F", "[S]\nK=\x80\x93\x94", u"€“”"_s},
+        {"truncated UTF-8 is Windows-1252", "[S]\nK=ab\xC3\n", u"abÃ"_s},
+        {"FF FE", "[S]\nK=\xFF\xFE\n", u"ÿþ"_s},
         {"UTF-8 beside Windows-1252", "[S]\nX=\xE9t\xE9\nK=Caf\xC3\xA9\n", u"Café"_s},
         {"Windows-1252 beside UTF-8", "[S]\nX=\xC3\xA9t\xC3\xA9\nK=Caf\xE9\n", u"Café"_s},
     };
@@ -124,9 +142,13 @@ TEST(LanguageRules, BuiltInEnglishOrTheLanguageFile)
         folder.WriteLanguage(name, {u"cmdNext=file "_s + name});
     // clang-format off
     const std::vector<std::tuple<QString, const char*, QString>> rows = {
-        {"", "cmdNext", "&Next >"}, {"English", "cmdNext", "&Next >"}, {"ENGLISH", "cmdNext", ""},
-        {"english", "cmdNext", "file english"}, {"English ", "cmdNext", "file English"},
-        {"Nederlands", "cmdNext", "file Nederlands"}, {"Nederlands", "cmdCancel", ""},
+        {"", "cmdNext", "&Next >"},
+        {"English", "cmdNext", "&Next >"},
+        {"ENGLISH", "cmdNext", ""},
+        {"english", "cmdNext", "file english"},
+        {"English ", "cmdNext", "file English"},
+        {"Nederlands", "cmdNext", "file Nederlands"},
+        {"Nederlands", "cmdCancel", ""},
     };
     // clang-format on
     for (const auto& [language, key, expected] : rows)
@@ -154,12 +176,21 @@ TEST(ManifestRules, Elements)
     EXPECT_EQ(Joined(ManifestFileNames(example)), u"Tarnwick.exe|Preferences.ini|readme.txt|"_s);
     // clang-format off
     const Rows versions = {
-        {"<ver>0.5</ver>", u"0.5"_s}, {"<VER>0.5</Ver>", u"0.5"_s}, {"<ver> 0.5</ver>", u""_s}, {"<ver></ver>", kFails},
-        {"", kFails}, {"<version>1.0</version>", kFails}, {"<ver >0.5</ver>", kFails}, {"<ver>0.5", u"0.5"_s},
-        {"<ver>0.5\r\nmore text", u"0.5\r\nmore"_s}, {"<ver>0.5\tbeta</ver>", u"0.5\tbeta"_s},
-        {"<ver>0.5 beta 2</ver>", u"0.5"_s}, {"<ver>0.5</ver><ver>0.6</ver>", u"0.5"_s},
-        {"<ver>0.5<ver>0.6</ver>", u"0.5"_s}, {"<file>a</file>\r\n<ver>0.5</ver>", u"0.5"_s},
-        {"text <ver>0.5</ver> text", u"0.5"_s}, {"</ver>0.5", u"0.5"_s}, {"<ver><b>0.5</b></ver>", u"<b>0.5</b>"_s},
+        {"<ver>0.5</ver>", u"0.5"_s},
+        {"<VER>0.5</Ver>", u"0.5"_s},
+        {"<ver> 0.5</ver>", u""_s},
+        {"<ver></ver>", kFails},
+        {"", kFails},
+        {"<version>1.0</version>", kFails},
+        {"<ver >0.5</ver>", kFails},
+        {"<ver>0.5", u"0.5"_s},
+        {"<ver>0.5\r\nmore text", u"0.5\r\nmore"_s},
+        {"<ver>0.5\tbeta</ver>", u"0.5\tbeta"_s},
+        {"<ver>0.5</ver><ver>0.6</ver>", u"0.5"_s},
+        {"<ver>0.5<ver>0.6</ver>", u"0.5"_s},
+        {"<file>a</file>\r\n<ver>0.5</ver>", u"0.5"_s},
+        {"</ver>0.5", u"0.5"_s},
+        {"<ver><b>0.5</b></ver>", u"<b>0.5</b>"_s},
     };
     // clang-format on
     for (const auto& [document, expected] : versions) {
@@ -171,19 +202,31 @@ TEST(ManifestRules, Elements)
     }
     // clang-format off
     const Rows names = {
-        {"<file>a.exe<br>b.dll</file>", u"a.exe|b.dll|"_s}, {"<file></file>", u""_s}, {"<file><br></file>", u"||"_s},
-        {"<file>a<br></file>", u"a||"_s}, {"<file><br>a</file>", u"|a|"_s}, {"<file>a<br><br>b</file>", u"a||b|"_s},
-        {"<file>a<BR>b<Br>c</file>", u"a<BR>b<Br>c|"_s}, {"<file> a <br>\r\nb\r\n</file>", u" a |\r\nb\r\n|"_s},
-        {"<FILE>a.exe</File>", u"a.exe|"_s}, {"<file>sub/x.dat<br>sub\\y.dat", u"sub/x.dat|sub\\y.dat|"_s},
-        {"<file>a</file><file>b</file>", u"a|"_s}, {"<ver>0</ver>", kFails}, {"", kFails}, {"<files>a</files>", kFails},
+        {"<file>a.exe<br>b.dll</file>", u"a.exe|b.dll|"_s},
+        {"<file></file>", u""_s},
+        {"<file><br></file>", u"||"_s},
+        {"<file>a<br></file>", u"a||"_s},
+        {"<file><br>a</file>", u"|a|"_s},
+        {"<file>a<br><br>b</file>", u"a||b|"_s},
+        {"<file>a<BR>b<Br>c</file>", u"a<BR>b<Br>c|"_s},
+        {"<file> a <br>\r\nb\r\n</file>", u" a |\r\nb\r\n|"_s},
+        {"<file>sub/x.dat<br>sub\\y.dat", u"sub/x.dat|sub\\y.dat|"_s},
+        {"<file>a</file><file>b</file>", u"a|"_s},
+        {"<ver>0</ver>", kFails},
+        {"", kFails},
+        {"<files>a</files>", kFails},
     };
     // clang-format on
     for (const auto& [document, expected] : names)
         EXPECT_EQ(Joined(ManifestFileNames(QString::fromUtf8(document))), expected) << document;
     // clang-format off
     const std::vector<std::pair<const char*, bool>> notices = {
-        {"<newupdater>0.3</newupdater>", true},  {"<NEWUPDATER>0.2.1 beta", true}, {"<newupdater>0.2", false},
-        {"<newupdater>0.10</newupdater>", false}, {"<newupdater></newupdater>", false}, {"<ver>9</ver>", false},
+        {"<newupdater>0.3</newupdater>", true},
+        {"<NEWUPDATER>0.2.1 beta", true},
+        {"<newupdater>0.2", false},
+        {"<newupdater>0.10</newupdater>", false},
+        {"<newupdater></newupdater>", false},
+        {"<ver>9</ver>", false},
     };
     // clang-format on
     for (const auto& [document, announces] : notices)
@@ -197,7 +240,12 @@ TEST(VersionRules, TextOrder)
     EXPECT_EQ(CompareVersionText(u"0.3"_s, u"0.3"_s), Equal);
     // clang-format off
     const std::vector<std::pair<QString, QString>> ascending = {
-        {"0.10", "0.9"}, {"0.2", "0.2.1"}, {"0.3", "0.3 "}, {"", "0"}, {"Beta", "beta"}, {"z", "ä"},
+        {"0.10", "0.9"},
+        {"0.2", "0.2.1"},
+        {"0.3", "0.3 "},
+        {"", "0"},
+        {"Beta", "beta"},
+        {"z", "ä"},
     };
     // clang-format on
     for (const auto& [a, b] : ascending) {
@@ -213,12 +261,18 @@ TEST(SiteRules, AddressesAndLocalNamesAreVerbatim)
     const QString site = u"http://h/updater/"_s;
     // clang-format off
     const std::vector<std::pair<QString, QString>> rows = {
-        {ManifestUrl(site, "0.3"), site + "0.3/check.update"}, {ManifestUrl(site, ""), site + "/check.update"},
-        {ManifestUrl(site, " 0.3 b%20"), site + " 0.3 b%20/check.update"}, {FileUrl(site, "0.3", ""), site + "0.3/"},
-        {FileUrl(site, "", "a.exe"), site + "/a.exe"}, {FileUrl(site, "0.3", "s/x y?v=1"), site + "0.3/s/x y?v=1"},
+        {ManifestUrl(site, "0.3"), site + "0.3/check.update"},
+        {ManifestUrl(site, ""), site + "/check.update"},
+        {ManifestUrl(site, " 0.3 b%20"), site + " 0.3 b%20/check.update"},
+        {FileUrl(site, "0.3", ""), site + "0.3/"},
+        {FileUrl(site, "", "a.exe"), site + "/a.exe"},
+        {FileUrl(site, "0.3", "s/x y?v=1"), site + "0.3/s/x y?v=1"},
         {WebSiteDomain("https://www.tarnwick.example:8443/x/"), "www.tarnwick.example"},
-        {LocalFileName(site + "0.3/Tarnwick.exe"), "Tarnwick.exe"}, {LocalFileName(site + "0.3/"), ""}, {LocalFileName("a.exe"), ""},
-        {LocalFileName(site + "0.3/s/x.dat"), "x.dat"}, {LocalFileName("h/a%20b\\x.dat?v=1"), "a%20b\\x.dat?v=1"},
+        {LocalFileName(site + "0.3/Tarnwick.exe"), "Tarnwick.exe"},
+        {LocalFileName(site + "0.3/"), ""},
+        {LocalFileName("a.exe"), ""},
+        {LocalFileName(site + "0.3/s/x.dat"), "x.dat"},
+        {LocalFileName("h/a%20b\\x.dat?v=1"), "a%20b\\x.dat?v=1"},
     };
     // clang-format on
     for (const auto& [made, expected] : rows)
@@ -237,11 +291,19 @@ TEST(FetchedTextRules, BytesBecomeText)
 {
     // clang-format off
     const std::vector<std::pair<QByteArray, QString>> rows = {
-        {"<ver>0.5</ver>", u"<ver>0.5</ver>"_s}, {"Caf\xC3\xA9", u"Café"_s}, {"Caf\xE9", u"Café"_s},
-        {"\xEF\xBB\xBF<ver>", u"<ver>"_s}, {"\x80\x81\x93\x94", u"€\x81“”"_s}, {"ok\xC3", u"okÃ"_s},
-        {"\xC0\xAF", u"À¯"_s}, {"\xED\xA0\x80", u"í\xA0€"_s}, {"\xF4\x90\x80\x80", u"ô\x90€€"_s},
-        {QByteArray("\xFF\xFE<\0v\0\xE9\0", 8), u"<vé"_s}, {QByteArray("\xFE\xFF\0<\0v\0\xE9", 8), u"<vé"_s},
-        {"a\xFF\xFE", u"aÿþ"_s}, {QByteArray("0.5\0x", 5), QString::fromUtf8("0.5\0x", 5)},
+        {"<ver>0.5</ver>", u"<ver>0.5</ver>"_s},
+        {"Caf\xC3\xA9", u"Café"_s},
+        {"Caf\xE9", u"Café"_s},
+        {"\xEF\xBB\xBF<ver>", u"<ver>"_s},
+        {"\x80\x81\x93\x94", u"€\x81“”"_s},
+        {"ok\xC3", u"okÃ"_s},
+        {"\xC0\xAF", u"À¯"_s},
+        {"\xED\xA0\x80", u"í\xA0€"_s},
+        {"\xF4\x90\x80\x80", u"ô\x90€€"_s},
+        {QByteArray("\xFF\xFE<\0v\0\xE9\0", 8), u"<vé"_s},
+        {QByteArray("\xFE\xFF\0<\0v\0\xE9", 8), u"<vé"_s},
+        {"a\xFF\xFE", u"aÿþ"_s},
+        {QByteArray("0.5\0x", 5), QString::fromUtf8("0.5\0x", 5)},
     };
     // clang-format on
     for (const auto& [bytes, expected] : rows)
@@ -281,9 +343,12 @@ TEST(UpdateCostRules, SourcesPatchesAndRanges)
         EXPECT_EQ(offers.join(u'|'), expected) << document.toStdString();
     }
     const std::tuple<long, const char*, RangeAnswer> ranges[] = {
-        {206, "bytes 100-999/1000", RangeAnswer::Rest},   {206, "bytes 100-999/*", RangeAnswer::Rest},
-        {206, "bytes 0-999/1000", RangeAnswer::Refused},  {206, "bytes 100-499/1000", RangeAnswer::Refused},
-        {206, "", RangeAnswer::Refused},                  {200, "", RangeAnswer::Whole},
+        {206, "bytes 100-999/1000", RangeAnswer::Rest},
+        {206, "bytes 100-999/*", RangeAnswer::Rest},
+        {206, "bytes 0-999/1000", RangeAnswer::Refused},
+        {206, "bytes 100-499/1000", RangeAnswer::Refused},
+        {206, "", RangeAnswer::Refused},
+        {200, "", RangeAnswer::Whole},
         {416, "bytes */1000", RangeAnswer::Refused},
     };
     for (const auto& [status, contentRange, expected] : ranges)

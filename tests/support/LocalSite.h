@@ -77,7 +77,8 @@ private:
         QByteArray body = fault.body.value_or(m_bodies.value(path)), tag = '"' + QByteArray::number(qHash(body)) + '"';
         // Ranges as a file server gives them: the rest of a body whose ETag the request still names.
         QByteArray headers = "ETag: " + tag + "\r\nAccept-Ranges: bytes\r\n" + fault.headers;
-        if (const QByteArray range = header("range"); fault.status == 200 && !range.isEmpty() && header("if-range") == tag) {
+        if (const QByteArray range = header("range");
+            fault.status == 200 && !range.isEmpty() && header("if-range") == tag) {
             const qsizetype from = range.mid(6).chopped(1).toLongLong(), size = body.size();
             fault.status = 206, body.remove(0, from);
             headers += "Content-Range: bytes " + QByteArray::number(from) + '-' + QByteArray::number(size - 1) + '/' +

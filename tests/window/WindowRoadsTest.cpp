@@ -242,9 +242,12 @@ TEST(WindowRoad, UpdatesCostOnlyWhatChanged)
     WindowFixture h;
     QByteArray old(300000, Qt::Uninitialized), fresh;
     std::generate(old.begin(), old.end(), [n = 7u]() mutable { return char((n = n * 1103515245 + 12345) >> 16); });
-    const QMap<QString, QByteArray> files{{"damaged.bin", fresh = old.left(250000) + "new end"}, {"noranges.bin", fresh},
-                                          {"patched.bin", fresh},     {"restarted.bin", fresh},
-                                          {"resumed.bin", fresh},     {"same.txt", "same"}};
+    const QMap<QString, QByteArray> files{{"damaged.bin", fresh = old.left(250000) + "new end"},
+                                          {"noranges.bin", fresh},
+                                          {"patched.bin", fresh},
+                                          {"restarted.bin", fresh},
+                                          {"resumed.bin", fresh},
+                                          {"same.txt", "same"}};
     for (auto it = files.begin(); it != files.end(); ++it)
         h.folder.Write(it.key(), it.key() == "same.txt" ? it.value() : old);
     h.before = h.folder.Snapshot();
@@ -255,8 +258,9 @@ TEST(WindowRoad, UpdatesCostOnlyWhatChanged)
     const QByteArray patch = h.folder.Snapshot().take("patch"), entry = Sha(old) + ' ' + Sha(patch);
     QFile::remove(h.folder.FilePath("new.bin")), QFile::remove(h.folder.FilePath("patch"));
     h.Publish(files);
-    h.site.Put(kManifest, h.site.Body(kManifest) + "<patch>" + entry + "<br><br>" + entry + "<br><br><br></patch><sha256>" +
-                              QStringList(5, Sha(fresh)).join("<br>").toLatin1() + "<br>" + Sha("same") + "</sha256>");
+    h.site.Put(kManifest, h.site.Body(kManifest) + "<patch>" + entry + "<br><br>" + entry +
+                              "<br><br><br></patch><sha256>" + QStringList(5, Sha(fresh)).join("<br>").toLatin1() +
+                              "<br>" + Sha("same") + "</sha256>");
     h.site.Put(kSite + "damaged.bin.zst-patch", patch.chopped(1) + 'x');
     h.site.Put(kSite + "patched.bin.zst-patch", patch);
     h.site.SetFault(kSite + "noranges.bin", {.headers = "Accept-Ranges: none\r\n", .excess = -50000});
