@@ -5,6 +5,7 @@
 #include "update/ManifestDigests.h"
 #include "update/Signature.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
 
 namespace tarnwick::test {
@@ -138,6 +139,22 @@ TEST(Trust, PublishRefusalRows)
         EXPECT_EQ(QProcess::execute(TARNWICK_PUBLISH_SITE, {"-s", site.FilePath(key + u".key"_s), site.Path()}), 1);
         EXPECT_EQ(site.Snapshot(), before);
     }
+}
+
+// Guards against a patch listed for a copy other than the shipped one, or one that does not give back the new file.
+TEST(Trust, PublishPatch)
+{
+    const TempAppFolder site, old;  // old: the files as 0.3 shipped them, and the key
+    const QByteArray exe = QCryptographicHash::hash("3", QCryptographicHash::Sha512).repeated(4096), p = "a.zst-patch";
+    old.Write(u"a"_s, exe), old.Write(u"b"_s, "="), site.Write(u"d/b"_s, "="), NewKey(old, u"k"_s);
+    site.Write(u"a"_s, QByteArray(exe).replace(9, 3, "0.4").replace(99999, 3, "0.4"));
+    site.Write(u"check.update"_s, "<ver>0.4</ver><file>a<br>d/b</file>");
+    RunTool(TARNWICK_PUBLISH_SITE, {"-s", old.FilePath(u"k.key"_s), "--from", old.Path(), site.Path()});
+    RunTool(u"zstd"_s, {"-qd", "--patch-from=" + old.FilePath(u"a"_s), site.FilePath(p), "-o", old.FilePath(u"new"_s)});
+    const auto sum = [](QByteArrayView b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex(); };
+    const QMap<QString, QByteArray> now = site.Snapshot();
+    EXPECT_TRUE(now[u"check.update"_s].contains("<patch>" + sum(exe) + ' ' + sum(now[p]) + "<br></patch>"));
+    EXPECT_EQ(old.Snapshot()[u"new"_s], now[u"a"_s]);
 }
 
 }  // namespace tarnwick::test
