@@ -7,7 +7,8 @@ set -euo pipefail
 
 usage() {
   cat <<'EOF'
-Usage: ./demo.sh [--lang NAME] [--scenario main|uptodate|failure|newupdater|tampered] [--no-nginx]
+Usage: ./demo.sh [--lang NAME] [--scenario main|uptodate|failure|newupdater|tampered|delta]
+                 [--no-nginx]
 
   --lang NAME      Lang= of the demo folder's Preferences.ini: English (built in), Nederlands,
                    Deutsch, or any other name (a name without a Lang/NAME.ini shows empty texts).
@@ -17,6 +18,8 @@ Usage: ./demo.sh [--lang NAME] [--scenario main|uptodate|failure|newupdater|tamp
                    newupdater  the site announces a newer updater
                    tampered    one file on the site differs from the digest its signed
                                manifest gives
+                   delta       0.4 is published with patches against the files 0.3 shipped:
+                               the program arrives as a patch, an unchanged file not at all
   --no-nginx       serve the site with the demo's own small server instead of nginx
 
 The demo site is signed with the demo key in demo/demo-key/ (a demo key only: its secret half
@@ -114,7 +117,7 @@ else
 fi
 
 app="$run/Tarnwick"
-prepare_app_folder "$app" "$build/src/tarnwick-updater" "$lang"
+prepare_app_folder "$app" "$build/src/tarnwick-updater" "$lang" "$scenario"
 echo "== Demo Tarnwick folder: $app (Version=0.3, Lang=$lang)"
 snapshot "$app" > "$run/folder-before.txt"
 
@@ -132,6 +135,22 @@ fi
 
 echo "== Requests the update site received"
 sed 's/^/   /' "$SITE_ACCESS_LOG"
+# What the listed files cost to fetch (whole, as patches, or not at all) against their sizes.
+in_mib() { awk -v b="$1" 'BEGIN { printf "%.1f MiB", b / 1048576 }'; }
+declare -A is_listed=()
+whole=0
+while read -r name; do
+  [[ -f "$run/site/updater/0.3/$name" ]] || continue
+  is_listed[/updater/0.3/$name]=1
+  whole=$((whole + $(stat -c %s -- "$run/site/updater/0.3/$name")))
+done < <(listed_files "$run/site/updater/0.3/check.update")
+fetched=0
+while read -r uri bytes; do
+  if [[ -n "${is_listed[${uri%.zst-patch}]:-}" ]]; then
+    fetched=$((fetched + bytes))
+  fi
+done < <(bytes_sent "$run/site")
+echo "== Fetched $(in_mib "$fetched") of the listed files' $(in_mib "$whole") ($fetched of $whole bytes)"
 echo "== Files in the demo Tarnwick folder (* arrived during this run)"
 snapshot "$app" | while read -r path size sum; do
   mark=" "

@@ -104,6 +104,25 @@ drive_tampered() {
     { echo "readme.txt was replaced by the tampered copy" >&2; return 1; }
 }
 
+# requested URI: the site answered a GET of URI (its path below the server's root).
+requested() {
+  awk -v uri="$1" '$1 == "GET" && $2 == uri { seen = 1 } END { exit !seen }' "$SITE_ACCESS_LOG"
+}
+
+# The site offers 0.4 as patches against the files 0.3 shipped: the main road, after which every
+# listed file in APP is the site's, the program arrived as its patch, and extra.dat, which 0.4
+# did not change, was never asked for.
+drive_delta() {
+  local app=$1 site=$STAGED_SITE/updater/0.3 name
+  drive_main || return 1
+  while read -r name; do
+    cmp -s "$site/$name" "$app/${name##*/}" || { echo "$name is not the site's after the run" >&2; return 1; }
+  done < <(listed_files "$site/check.update")
+  requested /updater/0.3/Tarnwick.exe.zst-patch || { echo "the program's patch was not fetched" >&2; return 1; }
+  ! requested /updater/0.3/Tarnwick.exe || { echo "the program was fetched whole" >&2; return 1; }
+  ! requested /updater/0.3/data/extra.dat || { echo "the current extra.dat was fetched" >&2; return 1; }
+}
+
 drive_newupdater() {
   local box
   box=$(wait_window "$MESSAGE_TITLE" 30) || { echo "no notice appeared" >&2; return 1; }

@@ -1,10 +1,12 @@
 # Serves a staged update site on 127.0.0.1: nginx with a configuration written into the run's
 # own folder, or the project's small site server when nginx cannot start. Both write one line
-# per request ("METHOD URI STATUS") into $SITE_ACCESS_LOG.
+# per request ("METHOD URI STATUS") into $SITE_ACCESS_LOG; nginx also writes the body bytes it
+# sent for each into $SITE_SENT_LOG ("URI STATUS BYTES").
 # shellcheck shell=bash
 
 SITE_SERVER_PID=
 SITE_ACCESS_LOG=
+SITE_SENT_LOG=
 # Debian installs nginx in /usr/sbin, which is not on an ordinary user's PATH.
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 
@@ -63,7 +65,9 @@ start_nginx() {
   [[ -n "$rate" ]] && slow="location = /updater/0.3/Tarnwick.exe { limit_rate $rate; }"
   mkdir -p "$work"
   SITE_ACCESS_LOG="$work/access.log"
+  SITE_SENT_LOG="$work/sent.log"
   : > "$SITE_ACCESS_LOG"
+  : > "$SITE_SENT_LOG"
   # One process, in the foreground of its own PID, running as whoever starts it: nothing to
   # daemonise, no workers switching users, and stopping it is one signal to a known PID.
   cat > "$work/nginx.conf" <<CONF
@@ -78,6 +82,8 @@ http {
   default_type application/octet-stream;
   log_format paths '\$request_method \$request_uri \$status';
   access_log $SITE_ACCESS_LOG paths;
+  log_format sent '\$request_uri \$status \$body_bytes_sent';
+  access_log $SITE_SENT_LOG sent;
 $(nginx_temp_paths "$work")
   sendfile on;
   server {
@@ -105,6 +111,7 @@ start_fallback_server() {
   local binary=$1 root=$2 port=$3 work=$4
   mkdir -p "$work"
   SITE_ACCESS_LOG="$work/access.log"
+  SITE_SENT_LOG=
   : > "$SITE_ACCESS_LOG"
   "$binary" "$root" "$port" "$SITE_ACCESS_LOG" > "$work/server.out" 2>&1 &
   SITE_SERVER_PID=$!
@@ -115,4 +122,21 @@ start_fallback_server() {
     stop_pid "$SITE_SERVER_PID"
     return 1
   fi
+}
+
+# bytes_sent ROOT: "URI BYTES" for each request, the body bytes the server sent. The small
+# server logs no sizes: a file it answered with 200 counts whole, any other answer as nothing.
+bytes_sent() {
+  local root=$1 method uri status
+  if [[ -n "$SITE_SENT_LOG" ]]; then
+    cut -d' ' -f1,3 "$SITE_SENT_LOG"
+    return
+  fi
+  while read -r method uri status; do
+    if [[ "$method" == GET && "$status" == 200 && -f "$root/${uri%%\?*}" ]]; then
+      echo "$uri $(stat -c %s -- "$root/${uri%%\?*}")"
+    else
+      echo "$uri 0"
+    fi
+  done < "$SITE_ACCESS_LOG"
 }

@@ -1,10 +1,12 @@
 # Lays out the update site that one run serves: the main demo site, the scenario's own files
 # over it, and the program file of a few MiB, made here instead of being kept in the repository;
-# then publishes it as a publisher would, with the demo key (digests written, manifest signed).
+# then publishes it as a publisher would, with the demo key (digests written, manifest signed,
+# and for the delta scenario patches against the files 0.3 shipped).
 # shellcheck shell=bash
 
 DEMO_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-DEMO_SCENARIOS=(main uptodate failure newupdater tampered)
+DEMO_SCENARIOS=(main uptodate failure newupdater tampered delta)
+STAGED_SITE=  # the folder stage_site last laid out, for the drivers' checks
 # The demo key pair: demo.sh builds the updater with the public key, stage_site signs with the
 # secret one. A demo key only: its secret half is in the repository.
 DEMO_SIGNING_KEY_FILE="$DEMO_DIR/demo-key/minisign.key"
@@ -31,11 +33,20 @@ stage_site() {
   if [[ -d "$DEMO_DIR/sites/$scenario" ]]; then
     cp -R "$DEMO_DIR/sites/$scenario/." "$dest/"
   fi
-  head -c $((8 * 1024 * 1024 + 4321)) /dev/urandom > "$dest/updater/0.3/Tarnwick.exe"
-  if [[ -n "$lang" && "$lang" != English ]]; then
-    set_language "$dest/updater/0.3/Preferences.ini" "$lang"
+  local version="$dest/updater/0.3" shipped=
+  if [[ "$scenario" == delta ]]; then
+    shipped=$(mktemp -d)
+    cp -R "$DEMO_DIR/app/." "$shipped/"
+    add_shipped_files "$scenario" "$shipped"
+    changed_program "$shipped/Tarnwick.exe" > "$version/Tarnwick.exe"
+  else
+    head -c $((8 * 1024 * 1024 + 4321)) /dev/urandom > "$version/Tarnwick.exe"
   fi
-  "$DEMO_DIR/../scripts/publish-site.sh" -s "$DEMO_SIGNING_KEY_FILE" "$dest/updater/0.3" > /dev/null
+  if [[ -n "$lang" && "$lang" != English ]]; then
+    set_language "$version/Preferences.ini" "$lang"
+  fi
+  "$DEMO_DIR/../scripts/publish-site.sh" -s "$DEMO_SIGNING_KEY_FILE" ${shipped:+--from "$shipped"} "$version" > /dev/null
+  [[ -z "$shipped" ]] || rm -rf -- "$shipped"
   case "$scenario" in
     # A file the publisher listed and signed but never uploaded.
     failure) rm "$dest/updater/0.3/changes.txt" ;;
@@ -43,15 +54,52 @@ stage_site() {
     tampered) printf 'Download the faster edition from elsewhere.\r\n' >> "$dest/updater/0.3/readme.txt" ;;
   esac
   chmod -R a+rX "$dest"
+  # shellcheck disable=SC2034 # read by drive.sh
+  STAGED_SITE=$dest
 }
 
-# prepare_app_folder DEST BINARY LANG
+# shipped_program: the Tarnwick.exe that 0.3 shipped in the delta scenario, a few MiB that look
+# random but are the same in every run, so that the site's patches fit the demo folder's copy.
+shipped_program() {
+  head -c $((8 * 1024 * 1024 + 4321)) /dev/zero |
+    openssl enc -aes-128-ctr -nosalt -K 5461726e7769636b2030332070726f67 -iv 00000000000000000000000000000000
+}
+
+# changed_program FILE: FILE as a new build would change it: a few blocks rewritten here and
+# there, and a little more at the end.
+changed_program() {
+  local out offset
+  out=$(mktemp)
+  cp "$1" "$out"
+  for offset in 40 130 260 330 470; do  # in blocks of 16 KiB, over the 8 MiB
+    head -c 16384 /dev/urandom | dd of="$out" bs=16384 seek="$offset" conv=notrunc status=none
+  done
+  head -c 2048 /dev/urandom >> "$out"
+  cat "$out"
+  rm -f -- "$out"
+}
+
+# add_shipped_files SCENARIO DEST: the files version 0.3 shipped beyond demo/app/ (none, except
+# in the delta scenario: the program, and extra.dat as 0.4 still has it).
+add_shipped_files() {
+  [[ "$1" == delta ]] || return 0
+  shipped_program > "$2/Tarnwick.exe"
+  cp "$DEMO_DIR/site/updater/0.3/data/extra.dat" "$2/extra.dat"
+}
+
+# listed_files MANIFEST: the names its <file> element lists, one a line.
+listed_files() {
+  sed -n 's:.*<file>\(.*\)</file>.*:\1:p' "$1" | sed 's:<br>:\n:g'
+}
+
+# prepare_app_folder DEST BINARY LANG [SCENARIO]
 # A Tarnwick installation of version 0.3 holding the updater, as a publisher ships it.
 prepare_app_folder() {
   local dest=$1 binary=$2 lang=${3:-English}
   rm -rf "$dest"
   mkdir -p "$dest"
   cp -R "$DEMO_DIR/app/." "$dest/"
+  add_shipped_files "${4:-main}" "$dest"
   cp "$binary" "$dest/tarnwick-updater"
   set_language "$dest/Preferences.ini" "$lang"
 }
