@@ -57,7 +57,6 @@ TEST(IniRules, ValuesReadAsWritten)
         {"non-ASCII names in any letter case", "[Sch\xC3\xB6n]\nk=1\n", "1", u"SCHÖN"_s},
         {"blanks around the value", "[S]\nK= \t 1 \t \n", "1"},
         {"blanks around names", "[ S ]\n  K  =1\n", "1"},
-        {"blanks around the asked names", "[S]\nK=1\n", "1", u" S\t"_s, u"\tK "_s},
         {"quotes", "[S]\nK=\"1\"\n", "1"},
         {"single quotes", "[S]\nK='1'\n", "1"},
         {"blanks in quotes", "[S]\nK=\" 1 \"\n", " 1 "},
@@ -190,7 +189,6 @@ TEST(ManifestRules, Elements)
         {"<ver>0.5<ver>0.6</ver>", u"0.5"_s},
         {"<file>a</file>\r\n<ver>0.5</ver>", u"0.5"_s},
         {"</ver>0.5", u"0.5"_s},
-        {"<ver><b>0.5</b></ver>", u"<b>0.5</b>"_s},
     };
     // clang-format on
     for (const auto& [document, expected] : versions) {
@@ -298,8 +296,6 @@ TEST(FetchedTextRules, BytesBecomeText)
         {"\x80\x81\x93\x94", u"€\x81“”"_s},
         {"ok\xC3", u"okÃ"_s},
         {"\xC0\xAF", u"À¯"_s},
-        {"\xED\xA0\x80", u"í\xA0€"_s},
-        {"\xF4\x90\x80\x80", u"ô\x90€€"_s},
         {QByteArray("\xFF\xFE<\0v\0\xE9\0", 8), u"<vé"_s},
         {QByteArray("\xFE\xFF\0<\0v\0\xE9", 8), u"<vé"_s},
         {"a\xFF\xFE", u"aÿþ"_s},

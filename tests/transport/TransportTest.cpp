@@ -80,7 +80,6 @@ const Row kRows[] = {
     {"plain 200", On({}), true, true},
     {"UTF-16 with its byte-order mark", Utf16, true, true},
     {"404 with an error page", On({.status = 404, .body = "<html>error</html>"}), false, false},
-    {"500 with an error page", On({.status = 500, .body = "<html>error</html>"}), false, false},
     {"204 without a body", On({.status = 204, .body = ""}), false, false},
     {"206, a range", On({.status = 206, .headers = "Content-Range: bytes 0-999/10000\r\n"}), false, false},
     {"ten redirects", Hops(10), true, true},
