@@ -197,6 +197,7 @@ PartFile::PartFile(const QString& target, PartRecord* record) : m_target(target)
             m_target = canonical.isEmpty() ? link.symLinkTarget() : canonical;
             m_targetMode = ::stat(QFile::encodeName(m_target).constData(), &info) == 0 ? int(info.st_mode) : -1;
         }
+        m_targetSize = m_targetMode >= 0 ? qint64(info.st_size) : 0;
     }
     const qsizetype slash = m_target.lastIndexOf(u'/');
     m_partPath = m_target.left(slash + 1) + PartName(m_target.mid(slash + 1));

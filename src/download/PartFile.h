@@ -29,6 +29,7 @@ public:
     // may write anyway, and a read-only mark must hold for everyone.
     bool TargetIsReadOnly() const;
     bool TargetIsFile() const;
+    qint64 TargetSize() const { return m_targetSize; }
     ~PartFile() override;  // removes the part file unless it was committed
 
     // expectedSha256 empty: the manifest gave no digest and the file is not checked.
@@ -66,6 +67,7 @@ private:
     QString m_partPath;
     PartRecord* m_record = nullptr;
     int m_targetMode = -1;  // permission and type bits of the file replaced; -1 when there is none
+    qint64 m_targetSize = 0;
     int m_fd = -1;
     qint64 m_written = 0;
     bool m_failed = false;

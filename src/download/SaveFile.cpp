@@ -14,6 +14,7 @@ namespace tarnwick {
 namespace {
 
 constexpr char kPatchSuffix[] = ".zst-patch";
+constexpr qint64 kSumAtOnce = 1024 * 1024;
 
 std::unique_ptr<PartFile> CreatePart(const ListedFile& listed, GroupCommit& group)
 {
@@ -88,10 +89,15 @@ SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFi
     if (group.Holds(file->Target()))
         group.Commit();
     // An installed copy that already is the listed file costs nothing: no request, no write.
+    // A small copy is summed at once: a thread and a wait would cost more than the sum.
     std::optional<QByteArray> installed;
-    if (!listed.sha256.isEmpty() && file->TargetIsFile() &&
-        !disk.Run([&](const auto& stop) { installed = FileSha256(file->Target(), &stop); }))
-        return SaveOutcome::Cancelled;
+    const auto sum = [&](const std::atomic<bool>& stop) { installed = FileSha256(file->Target(), &stop); };
+    if (!listed.sha256.isEmpty() && file->TargetIsFile()) {
+        if (file->TargetSize() <= kSumAtOnce)
+            sum(std::atomic<bool>(false));
+        else if (!disk.Run(sum))
+            return SaveOutcome::Cancelled;
+    }
     const FileSource source = ChooseSource(installed, listed);
     if (source == FileSource::Current)
         return SaveOutcome::Current;

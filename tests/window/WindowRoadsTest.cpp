@@ -231,8 +231,8 @@ TEST(WindowRoad, NewerUpdaterNotice)
 
 QByteArray Sha(const QByteArray& bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(); }
 
-// Guards updates that cost only what changed, with digests listed: a file already current not
-// fetched and not touched; a publisher's patch applied instead of the whole file; a damaged
+// Guards updates that cost only what changed, with digests listed: a file already current (and
+// read-only) not fetched and not touched; a publisher's patch applied instead of the whole file; a damaged
 // patch silently replaced by the whole file; a transfer broken twice continued where it
 // stopped; one whose start came from another version of the file started over (the site's
 // whole answer to a request for the rest is dropped and asked for anew); one from a
@@ -240,9 +240,9 @@ QByteArray Sha(const QByteArray& bytes) { return QCryptographicHash::hash(bytes,
 TEST(WindowRoad, UpdatesCostOnlyWhatChanged)
 {
     WindowFixture h;
-    QByteArray old(300000, Qt::Uninitialized), fresh;
+    QByteArray old(1200000, Qt::Uninitialized), fresh;
     std::generate(old.begin(), old.end(), [n = 7u]() mutable { return char((n = n * 1103515245 + 12345) >> 16); });
-    const QMap<QString, QByteArray> files{{"damaged.bin", fresh = old.left(250000) + "new end"},
+    const QMap<QString, QByteArray> files{{"damaged.bin", fresh = old.left(1150000) + "new end"},
                                           {"noranges.bin", fresh},
                                           {"patched.bin", fresh},
                                           {"restarted.bin", fresh},
@@ -251,6 +251,7 @@ TEST(WindowRoad, UpdatesCostOnlyWhatChanged)
     for (auto it = files.begin(); it != files.end(); ++it)
         h.folder.Write(it.key(), it.key() == "same.txt" ? it.value() : old);
     h.before = h.folder.Snapshot();
+    QFile::setPermissions(h.folder.FilePath("same.txt"), QFile::ReadOwner);
     const QDateTime sameTime = QFileInfo(h.folder.FilePath("same.txt")).lastModified();
     h.folder.Write("new.bin", fresh);
     QProcess::execute("zstd", {"-q", "--patch-from=" + h.folder.FilePath("damaged.bin"), h.folder.FilePath("new.bin"),
