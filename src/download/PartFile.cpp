@@ -32,6 +32,8 @@ constexpr qint64 kChunk = 4 * 1024 * 1024;
 constexpr size_t kAlignment = 4096;
 const QString kPartSuffix = u".tarnwick-part"_s;
 
+constexpr qint64 kFlushEvery = 64 * 1024 * 1024;
+
 // Most files of an update are small: a buffer starts at this size and grows to a whole chunk
 // only for a large body.
 constexpr qint64 kFirstCapacity = 64 * 1024;
@@ -70,30 +72,33 @@ bool SetDirect(int fd, bool on)
 }  // namespace
 
 // Writes full chunks on its own thread, one at a time, so that the transfer goes on meanwhile.
+// Writes full chunks on its own thread, one at a time, so that the transfer goes on meanwhile;
+// a second thread sums each chunk while it is written, so that a checked file costs what an
+// unchecked one does.
 struct PartFile::Writer {
     explicit Writer(PartFile& file) : file(file), filling(std::make_unique<Chunk>(kFirstCapacity)) {}
 
     ~Writer()
     {
-        if (thread.joinable()) {
-            {
-                const std::lock_guard lock(mutex);
-                stop = true;
-            }
-            changed.notify_all();
-            thread.join();
+        {
+            const std::lock_guard lock(mutex);
+            stop = true;
         }
+        changed.notify_all();
+        for (std::thread* worker : {&thread, &summer})
+            if (worker->joinable())
+                worker->join();
     }
 
-    // Waits for the chunk being written; false when writing it failed.
+    // Waits for the chunk being written and summed; false when writing it failed.
     bool Idle()
     {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return !busy; });
+        changed.wait(lock, [this] { return !busy && !summing; });
         return error == 0;
     }
 
-    // Hands the full chunk to the thread and gives back an empty one to fill.
+    // Hands the full chunk to the threads and gives back an empty one to fill.
     bool Submit(qint64 offset)
     {
         if (!Idle())
@@ -106,35 +111,38 @@ struct PartFile::Writer {
             const std::lock_guard lock(mutex);
             jobOffset = offset;
             busy = true;
+            summing = file.m_hash != nullptr;
         }
         if (!thread.joinable()) {
             direct = SetDirect(file.m_fd, true);
-            thread = std::thread([this] { Run(); });
+            thread = std::thread([this] { Serve(busy, [this] { error = Write(*spare, jobOffset); }); });
+            if (summing)
+                summer =
+                    std::thread([this] { Serve(summing, [this] { file.m_hash->Add(spare->data, spare->used); }); });
         }
         changed.notify_all();
         return true;
     }
 
-    void Run()
+    // Does `job` each time `flag` is raised, and lowers it once done.
+    template <typename Job>
+    void Serve(bool& flag, const Job& job)
     {
         std::unique_lock lock(mutex);
         for (;;) {
-            changed.wait(lock, [this] { return busy || stop; });
-            if (!busy)
+            changed.wait(lock, [&] { return flag || stop; });
+            if (!flag)
                 return;
             lock.unlock();
-            const int failure = Write(*spare, jobOffset);
+            job();
             lock.lock();
-            error = failure;
-            busy = false;
+            flag = false;
             changed.notify_all();
         }
     }
 
     int Write(const Chunk& chunk, qint64 offset)
     {
-        if (file.m_hash)
-            file.m_hash->Add(chunk.data, chunk.used);
         const int fd = file.m_fd;
         if (direct && !file.WriteAt(chunk.data, chunk.used, offset, true)) {
             // A file system that refuses unbuffered writes (tmpfs) takes them through the cache.
@@ -149,6 +157,10 @@ struct PartFile::Writer {
             // Starts the write-back now, so the final flush has little left to do.
             sync_file_range(fd, offset, chunk.used, SYNC_FILE_RANGE_WRITE);
         }
+        // A flush now and then while the rest arrives, so that the one before the rename finds
+        // little left to do.
+        if ((offset + chunk.used) % kFlushEvery < chunk.used)
+            ::fdatasync(fd);
         return 0;
     }
 
@@ -156,10 +168,12 @@ struct PartFile::Writer {
     std::unique_ptr<Chunk> filling;
     std::unique_ptr<Chunk> spare;
     std::thread thread;
+    std::thread summer;
     std::mutex mutex;
     std::condition_variable changed;
     qint64 jobOffset = 0;
     bool busy = false;
+    bool summing = false;
     bool stop = false;
     bool direct = false;
     int error = 0;
