@@ -2,7 +2,7 @@
 // pbStatusCheck. Every end and every failure goes through EndCheckRun, silently.
 #include "app/FrmMainUpdater.h"
 
-#include "app/ListedDigest.h"
+#include "app/ListedChecks.h"
 #include "platform/HttpTransfer.h"
 #include "settings/Language.h"
 #include "settings/Texts.h"

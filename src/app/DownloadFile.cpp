@@ -2,7 +2,7 @@
 // the one download error message when that fails.
 #include "app/FrmMainUpdater.h"
 
-#include "app/ListedDigest.h"
+#include "app/ListedChecks.h"
 #include "download/GroupCommit.h"
 #include "download/LocalName.h"
 #include "download/SaveFile.h"
