@@ -10,16 +10,18 @@
 //   tarnwick-bench-arrival process <folder> <timeout ms> <program> [arguments...]
 //     The reference: runs the program in <folder> and prints exit_ms, its whole run.
 // <list> holds one "size name" line per file, name relative to <folder>.
+#include "driver/ProcessMemory.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 #include <dlfcn.h>
-#include <sys/syscall.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -34,6 +36,8 @@
 #include <vector>
 
 namespace {
+
+using tarnwick::bench::PeakResidentKiB;
 
 const char kTitle[] = "Tarnwick Updater";
 
@@ -91,17 +95,6 @@ bool HasArrived(const Target& target)
     struct stat info {};
     return ::stat(target.path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == target.size &&
            info.st_ino != target.before;
-}
-
-long PeakResidentKiB(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
 }
 
 pid_t Start(const std::string& folder, char** argv)

@@ -6,9 +6,9 @@
 namespace tarnwick::bench {
 namespace {
 
-long StatusKiB(const std::string& key)
+long StatusKiB(const std::string& key, const std::string& process = "self")
 {
-    std::ifstream status("/proc/self/status");
+    std::ifstream status("/proc/" + process + "/status");
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind(key, 0) == 0)
@@ -22,5 +22,7 @@ long StatusKiB(const std::string& key)
 long PeakResidentKiB() { return StatusKiB("VmHWM:"); }
 
 long ResidentKiB() { return StatusKiB("VmRSS:"); }
+
+long PeakResidentKiB(pid_t pid) { return StatusKiB("VmHWM:", std::to_string(pid)); }
 
 }  // namespace tarnwick::bench

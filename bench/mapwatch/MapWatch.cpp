@@ -3,6 +3,8 @@
 // peak resident memory at that moment. Events, not polling, so the figure has no sampling step:
 //   tarnwick-bench-mapwatch <title> <timeout ms> <program> [arguments...]
 // Needs a window manager-less X server (Xvfb): top-level windows are then children of the root.
+#include "driver/ProcessMemory.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -16,10 +18,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 namespace {
+
+using tarnwick::bench::PeakResidentKiB;
 
 double NowMs()
 {
@@ -53,17 +56,6 @@ std::string WindowTitle(Display* display, Window window)
         }
     }
     return title;
-}
-
-long PeakResidentKiB(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
 }
 
 int Ignore(Display*, XErrorEvent*)
