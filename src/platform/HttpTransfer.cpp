@@ -341,7 +341,8 @@ struct HttpTransfer::Engine {
             run->Fail(u"HTTP status %1"_s.arg(run->status));
             return 0;
         }
-        run->result.validator = run->etag.isEmpty() ? run->lastModified : run->etag;
+        if (run->result.received == 0)  // the answer is taken: what would continue it
+            run->result.validator = run->etag.isEmpty() ? run->lastModified : run->etag;
         run->result.received += qint64(bytes);
         if (run->sink) {
             if (run->sink->write(data, qint64(bytes)) != qint64(bytes)) {
