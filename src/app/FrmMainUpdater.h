@@ -125,9 +125,9 @@ private:
     std::unique_ptr<FolderLock> m_folderLock;
     // Hashing installed copies and applying patches, while the window stays responsive.
     DiskWork* m_diskWork = nullptr;
-    // Names each part file before it is made, in the folder lock's file; writes nothing until
-    // that lock is held.
-    PartRecord m_partRecord{-1};
+    // Names each file of the update before a part file is made for it, in the folder lock's
+    // file; writes nothing until that lock is held, and nothing at all without it.
+    PartRecord m_partRecord;
     std::unique_ptr<MessageBoxes> m_ownMessages;
     std::unique_ptr<Browser> m_ownBrowser;
     std::vector<QObject*> m_controls;

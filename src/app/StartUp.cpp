@@ -26,7 +26,7 @@ bool FrmMainUpdater::IsFolderTaken()
     // folder) the run goes on as before, and nothing there is removed.
     const FolderLock::State state = m_folderLock->TryTake(AppFolder());
     if (state == FolderLock::State::Held)
-        m_partRecord = PartRecord(m_folderLock->Descriptor());
+        m_partRecord = PartRecord(m_folderLock->Descriptor(), AppFolder());
     return state == FolderLock::State::HeldByAnother;
 }
 

@@ -1,6 +1,7 @@
 #include "download/PartFile.h"
 
-#include "download/PartRecord.h"
+#include "platform/BusError.h"
+#include "platform/FileIdentity.h"
 #include "platform/Sha256.h"
 
 #include <QDir>
@@ -71,7 +72,6 @@ bool SetDirect(int fd, bool on)
 
 }  // namespace
 
-// Writes full chunks on its own thread, one at a time, so that the transfer goes on meanwhile.
 // Writes full chunks on its own thread, one at a time, so that the transfer goes on meanwhile;
 // a second thread sums each chunk while it is written, so that a checked file costs what an
 // unchecked one does.
@@ -198,23 +198,29 @@ bool PartFile::IsPartName(const QString& fileName)
     return fileName.size() > kPartSuffix.size() + 1 && fileName.startsWith(u'.') && fileName.endsWith(kPartSuffix);
 }
 
-PartFile::PartFile(const QString& target, PartRecord* record) : m_target(target), m_record(record)
+QString PartFile::Resolve(const QString& path)
 {
-    // One look at the target tells all the save step asks of it. Like the save step before it,
-    // a symbolic link keeps pointing where it did: the file it names is the one replaced.
+    const QFileInfo link(path);
+    if (!link.isSymLink())
+        return path;
+    const QString canonical = link.canonicalFilePath();
+    return canonical.isEmpty() ? link.symLinkTarget() : canonical;
+}
+
+QString PartFile::PartPathOf(const QString& target)
+{
+    const qsizetype slash = target.lastIndexOf(u'/');
+    return target.left(slash + 1) + PartName(target.mid(slash + 1));
+}
+
+PartFile::PartFile(const QString& target) : m_target(Resolve(target)), m_partPath(PartPathOf(m_target))
+{
+    // One look at the target tells all the save step asks of it.
     struct stat info {};
-    if (::lstat(QFile::encodeName(target).constData(), &info) == 0) {
+    if (::stat(QFile::encodeName(m_target).constData(), &info) == 0) {
         m_targetMode = int(info.st_mode);
-        if (S_ISLNK(info.st_mode)) {
-            const QFileInfo link(target);
-            const QString canonical = link.canonicalFilePath();
-            m_target = canonical.isEmpty() ? link.symLinkTarget() : canonical;
-            m_targetMode = ::stat(QFile::encodeName(m_target).constData(), &info) == 0 ? int(info.st_mode) : -1;
-        }
-        m_targetSize = m_targetMode >= 0 ? qint64(info.st_size) : 0;
+        m_targetSize = qint64(info.st_size);
     }
-    const qsizetype slash = m_target.lastIndexOf(u'/');
-    m_partPath = m_target.left(slash + 1) + PartName(m_target.mid(slash + 1));
 }
 
 PartFile::~PartFile()
@@ -238,9 +244,11 @@ bool PartFile::Create(const QByteArray& expectedSha256)
     // A folder of that name can never be replaced by a file; nothing is fetched for it.
     if (m_targetMode >= 0 && S_ISDIR(m_targetMode))
         return Fail(EISDIR);
-    if (m_record && !m_record->Note(m_partPath))
-        return Fail(errno);
-    m_fd = ::open(QFile::encodeName(m_partPath).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A file already under the part name is a leftover (another user's, perhaps, which this
+    // one could not truncate), and a link there must not be followed: the name is made anew.
+    const QByteArray partPath = QFile::encodeName(m_partPath);
+    ::unlink(partPath.constData());
+    m_fd = ::open(partPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (m_fd < 0)
         return Fail(errno);
     // The new file keeps the permissions of the one it replaces.
@@ -330,8 +338,10 @@ bool PartFile::WriteMapped(qint64 size, const std::function<bool(char* data)>& f
     if (m_failed || !m_writer || m_written != 0)
         return false;
     m_writer.reset();
-    if (::ftruncate(m_fd, size) != 0)
-        return Fail(errno);
+    // The space is taken before a byte is written: a disk that runs out under a mapping raises a
+    // signal instead of failing a write.
+    if (const int error = size > 0 ? ::posix_fallocate(m_fd, 0, size) : 0)
+        return Fail(error);
     char* data = nullptr;
     if (size > 0) {
         void* at = ::mmap(nullptr, size_t(size), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
@@ -339,13 +349,16 @@ bool PartFile::WriteMapped(qint64 size, const std::function<bool(char* data)>& f
             return Fail(errno);
         data = static_cast<char*>(at);
     }
-    bool filled = fill(data);
-    if (filled && m_hash)
-        m_hash->Add(data, size);
+    bool filled = false;
+    const bool whole = RunCatchingBusError([&] {
+        filled = fill(data);
+        if (filled && m_hash)
+            m_hash->Add(data, size);
+    });
     if (data)
         ::munmap(data, size_t(size));
     m_written = size;
-    if (!filled)
+    if (!whole || !filled)
         return Fail(EIO);
     if (m_hash && m_hash->Result() != m_expectedSha256)
         return Fail(EIO);
@@ -358,6 +371,8 @@ bool PartFile::Commit()
 {
     if (m_fd < 0 || m_failed)
         return false;
+    if (!NameHolds(QFile::encodeName(m_partPath), m_fd))
+        return Fail(ESTALE);
     if (::rename(QFile::encodeName(m_partPath).constData(), QFile::encodeName(m_target).constData()) != 0)
         return Fail(errno);
     ::close(m_fd);
@@ -370,9 +385,11 @@ void PartFile::Discard()
 {
     if (m_fd < 0)
         return;
+    const QByteArray partPath = QFile::encodeName(m_partPath);
+    if (NameHolds(partPath, m_fd))
+        ::unlink(partPath.constData());
     ::close(m_fd);
     m_fd = -1;
-    ::unlink(QFile::encodeName(m_partPath).constData());
     QIODevice::close();
 }
 

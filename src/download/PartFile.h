@@ -11,7 +11,6 @@
 
 namespace tarnwick {
 
-class PartRecord;
 class Sha256;
 
 class PartFile : public QIODevice {
@@ -21,9 +20,15 @@ public:
     static QString PartName(const QString& fileName);
     static bool IsPartName(const QString& fileName);
 
-    // target is the file to replace (a symbolic link is followed to the file it names); the part
-    // file is named in record, when there is one, before it is made.
-    explicit PartFile(const QString& target, PartRecord* record = nullptr);
+    static constexpr char kPatchSuffix[] = ".zst-patch";
+    // The file a name in the folder stands for: a symbolic link keeps pointing where it did,
+    // and the file it names is the one replaced.
+    static QString Resolve(const QString& path);
+    // Where the part file of this (resolved) target lies: beside it.
+    static QString PartPathOf(const QString& target);
+
+    // target is the file to replace (a symbolic link is followed to the file it names).
+    explicit PartFile(const QString& target);
     // The product may be running and hold the file, or the file may be marked read-only: such
     // a file is not replaced. The permission bits are asked directly because a privileged user
     // may write anyway, and a read-only mark must hold for everyone.
@@ -38,14 +43,17 @@ public:
     // file holds exactly the published file. Not yet durable: see Flush, or a flush of the
     // whole file system.
     bool Finish();
-    // Instead of writes and Finish: the file made `size` bytes long and mapped, filled by `fill`
-    // (false: failed), then checked as Finish checks it.
+    // Instead of writes and Finish: the file's `size` bytes taken on the disk, mapped, filled by
+    // `fill` (false: failed), then checked as Finish checks it. A disk without room fails here,
+    // and so does a mapped file cut short meanwhile.
     bool WriteMapped(qint64 size, const std::function<bool(char* data)>& fill);
     // A write was refused (the disk, not the transfer): a new attempt cannot help.
     bool Failed() const { return m_failed; }
     // Makes this file's data durable on its own.
     bool Flush();
-    // Takes the target's place; the part file is gone afterwards.
+    // Takes the target's place; the part file is gone afterwards. Fails when the part file's
+    // name no longer holds the file this run wrote and checked: someone else's file is never
+    // put in place.
     bool Commit();
     void Discard();
 
@@ -65,7 +73,6 @@ private:
 
     QString m_target;
     QString m_partPath;
-    PartRecord* m_record = nullptr;
     int m_targetMode = -1;  // permission and type bits of the file replaced; -1 when there is none
     qint64 m_targetSize = 0;
     int m_fd = -1;

@@ -1,10 +1,11 @@
 #include "download/PartRecord.h"
 
 #include "download/PartFile.h"
+#include "platform/FolderLock.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,34 +14,47 @@
 namespace tarnwick {
 namespace {
 
-// Names end in NUL, which no path holds, so that any folder name reads back as written. A
-// record this large is not one of ours, and is only emptied.
-constexpr off_t kMaxRecord = 64 * 1024 * 1024;
+void RemovePart(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) == 0 && S_ISREG(info.st_mode))
+        ::unlink(name.constData());
+}
 
 }  // namespace
 
 void PartRecord::RemoveListed()
 {
     struct stat info {};
-    if (::fstat(m_fd, &info) != 0)
+    if (m_fd < 0 || ::fstat(m_fd, &info) != 0)
         return;
-    if (info.st_size > 0 && info.st_size <= kMaxRecord) {
-        QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
-        if (::pread(m_fd, bytes.data(), size_t(bytes.size()), 0) == info.st_size) {
-            for (const QByteArray& path : bytes.split('\0')) {
-                // Whatever the file says, only a part file of the updater's own naming goes.
-                if (PartFile::IsPartName(QFileInfo(QFile::decodeName(path)).fileName()))
-                    ::unlink(path.constData());
-            }
+    QByteArray bytes(qsizetype(info.st_size <= FolderLock::kMaxNotes ? info.st_size : 0), Qt::Uninitialized);
+    if (::pread(m_fd, bytes.data(), size_t(bytes.size()), 0) == bytes.size()) {
+        const QString inside = QDir::cleanPath(m_folder) + u'/';
+        // Names end in NUL, which no path holds, so that any name reads back as written.
+        for (const QByteArray& name : bytes.split('\0')) {
+            const QString relative = QFile::decodeName(name);
+            const QString path = QDir::cleanPath(inside + relative);
+            if (relative.isEmpty() || relative.startsWith(u'/') || !path.startsWith(inside))
+                continue;
+            // The part files a run makes for it now: beside the file the name stands for, which a
+            // link there may place elsewhere, and the patch's beside that.
+            const QString target = PartFile::Resolve(path);
+            RemovePart(PartFile::PartPathOf(target));
+            RemovePart(PartFile::PartPathOf(target + QLatin1String(PartFile::kPatchSuffix)));
         }
     }
     if (::ftruncate(m_fd, 0) == 0)
         m_end = 0;
 }
 
-bool PartRecord::Note(const QString& partPath)
+bool PartRecord::Note(const QString& path)
 {
-    const QByteArray entry = QFile::encodeName(partPath) + '\0';
+    const QString inside = QDir::cleanPath(m_folder) + u'/';
+    if (m_fd < 0 || !path.startsWith(inside) || m_noted.contains(path))
+        return true;
+    const QByteArray entry = QFile::encodeName(path.mid(inside.size())) + '\0';
     for (qsizetype done = 0; done < entry.size();) {
         const ssize_t wrote = ::pwrite(m_fd, entry.constData() + done, size_t(entry.size() - done), m_end + done);
         if (wrote < 0 && errno == EINTR)
@@ -52,9 +66,14 @@ bool PartRecord::Note(const QString& partPath)
         done += wrote;
     }
     m_end += off_t(entry.size());
+    m_noted.insert(path);
     return true;
 }
 
-void PartRecord::Flush() const { ::fdatasync(m_fd); }
+void PartRecord::Flush() const
+{
+    if (m_fd >= 0)
+        ::fdatasync(m_fd);
+}
 
 }  // namespace tarnwick

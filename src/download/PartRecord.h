@@ -1,30 +1,38 @@
-// The run's record of its part files, kept in the folder lock's file: each part file is named
-// there before it is created, so that the next start can remove what a crash left wherever it
-// was written (sub-folders, the folder a link points into) and nothing else.
+// The run's record of its part files, kept in the folder lock's file: each listed file is named
+// there, relative to the folder, before a part file is made for it, so that the next start can
+// remove what a crash left wherever it was written (sub-folders, beside the file a link points
+// to) and nothing else.
 #pragma once
 
+#include <QSet>
 #include <QString>
-
-#include <sys/types.h>
 
 namespace tarnwick {
 
 class PartRecord {
 public:
+    // No record: the folder lock could not be taken. Nothing is written down, and nothing removed.
+    PartRecord() = default;
     // fd: the folder lock's open file, which the record owns no more than the lock does.
-    explicit PartRecord(int fd) : m_fd(fd) {}
+    PartRecord(int fd, const QString& folder) : m_fd(fd), m_folder(folder) {}
 
-    // Removes every part file a crashed run named, then empties the record. Only under the
-    // folder lock: a running updater's part files are not leftovers.
+    // Removes every part file that a run of this folder can have made for a file the record
+    // names, then empties the record. Only under the folder lock: a running updater's part files
+    // are not leftovers. The record may come from a copy of the folder or from anyone who could
+    // write the file: a name that leaves the folder is ignored, and only the updater's own part
+    // names are removed.
     void RemoveListed();
-    // False when the name could not be written down; the part file must then not be made.
-    bool Note(const QString& partPath);
+    // path: where a file of the update goes in the folder. False when it could not be written
+    // down; no part file may then be made for it.
+    bool Note(const QString& path);
     // Makes the names written so far durable, before the files they name can outlive a crash.
     void Flush() const;
 
 private:
-    int m_fd;
-    off_t m_end = 0;
+    int m_fd = -1;
+    QString m_folder;
+    qint64 m_end = 0;
+    QSet<QString> m_noted;
 };
 
 }  // namespace tarnwick

@@ -4,6 +4,9 @@
 
 #include <QFile>
 
+// The block-at-a-time decoder, so that a stop is heard between blocks of a large file; the
+// installed copy referenced as raw content where it is mapped.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <fcntl.h>
@@ -53,9 +56,6 @@ private:
     bool m_opened = false;
 };
 
-// The largest window Zstandard writes on 64-bit systems (2 GiB): every patch it can make.
-constexpr int kLargestWindowLog = 31;
-
 }  // namespace
 
 bool ApplyPatch(const QString& referencePath, const QString& patchPath, PartFile& into, const std::atomic<bool>& stop)
@@ -71,12 +71,25 @@ bool ApplyPatch(const QString& referencePath, const QString& patchPath, PartFile
     if (size == ZSTD_CONTENTSIZE_UNKNOWN || size == ZSTD_CONTENTSIZE_ERROR)
         return false;
     const std::unique_ptr<ZSTD_DCtx, size_t (*)(ZSTD_DCtx*)> context(ZSTD_createDCtx(), ZSTD_freeDCtx);
-    if (!context || ZSTD_isError(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, kLargestWindowLog)) ||
-        ZSTD_isError(ZSTD_DCtx_refPrefix(context.get(), reference.Data(), reference.Size())))
+    const std::unique_ptr<ZSTD_DDict, size_t (*)(ZSTD_DDict*)> prefix(
+        ZSTD_createDDict_advanced(reference.Data(), reference.Size(), ZSTD_dlm_byRef, ZSTD_dct_rawContent,
+                                  ZSTD_defaultCMem),
+        ZSTD_freeDDict);
+    if (!context || !prefix || ZSTD_isError(ZSTD_decompressBegin_usingDDict(context.get(), prefix.get())))
         return false;
     return into.WriteMapped(qint64(size), [&](char* data) {
-        const size_t decoded = ZSTD_decompressDCtx(context.get(), data, size, patch.Data(), patch.Size());
-        return !ZSTD_isError(decoded) && decoded == size && !stop;
+        size_t read = 0, written = 0;
+        for (size_t next; (next = ZSTD_nextSrcSizeToDecompress(context.get())) != 0;) {
+            if (stop || next > patch.Size() - read)
+                return false;
+            const size_t decoded =
+                ZSTD_decompressContinue(context.get(), data + written, size - written, patch.Data() + read, next);
+            if (ZSTD_isError(decoded))
+                return false;
+            read += next;
+            written += decoded;
+        }
+        return written == size && read == patch.Size();
     });
 }
 

@@ -15,7 +15,8 @@ class PartFile;
 
 // Decodes patchPath against referencePath into `into` (created, nothing written yet) and checks
 // it as PartFile::Finish does. False on any failure: a damaged or foreign patch, a frame that
-// does not say its size, a file that cannot be mapped, a result that is not the published file.
+// does not say its size, a file that cannot be mapped, a result that is not the published file;
+// also once `stop` is raised, which is looked at between blocks.
 bool ApplyPatch(const QString& referencePath, const QString& patchPath, PartFile& into, const std::atomic<bool>& stop);
 
 }  // namespace tarnwick

@@ -1,5 +1,7 @@
 #include "platform/FolderLock.h"
 
+#include "platform/FileIdentity.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -8,16 +10,37 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
 
 namespace tarnwick {
+namespace {
+
+// Copies what `from` holds into `to`; false when it could not be copied whole.
+bool CopyNotes(int from, int to)
+{
+    struct stat info {};
+    if (::fstat(from, &info) != 0)
+        return false;
+    if (info.st_size > FolderLock::kMaxNotes)
+        return true;  // not notes of ours: nothing of it is kept
+    QByteArray notes(qsizetype(info.st_size), Qt::Uninitialized);
+    return ::pread(from, notes.data(), size_t(notes.size()), 0) == info.st_size &&
+           ::pwrite(to, notes.constData(), size_t(notes.size()), 0) == info.st_size;
+}
+
+}  // namespace
 
 FolderLock::~FolderLock()
 {
     if (m_fd < 0)
         return;
     // Removed before it is let go: whoever opens the name afterwards makes a new file, and a
-    // waiter that took the old one sees that its file has lost the name and tries again.
-    ::unlink(QFile::encodeName(m_path).constData());
+    // waiter that took the old one sees that its file has lost the name and tries again. A name
+    // that lost this file meanwhile may hold another updater's lock, which is not this run's to
+    // remove.
+    const QByteArray path = QFile::encodeName(m_path);
+    if (NameHolds(path, m_fd))
+        ::unlink(path.constData());
     ::close(m_fd);
 }
 
@@ -42,19 +65,38 @@ FolderLock::State FolderLock::TryTake(const QString& folder)
             ::close(fd);
             return m_state = held ? State::HeldByAnother : State::Failed;
         }
-        struct stat open {
-        }, named{};
-        const bool stillNamed = ::fstat(fd, &open) == 0 && ::lstat(path.constData(), &named) == 0 &&
-                                open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+        const bool stillNamed = NameHolds(path, fd);
         if (stillNamed && !readOnly) {
             m_fd = fd;
             return m_state = State::Held;
         }
+        // Nobody holds it, but this user cannot write it: a run of another user (through sudo,
+        // say) ended without removing it. Still holding it, so that no one else takes it
+        // meanwhile, it is replaced by a file of this run's own.
+        if (stillNamed)
+            m_fd = ReplaceStale(folder, fd);
         ::close(fd);
-        if (stillNamed)  // nobody holds it, but this user cannot write it: it guards nothing
-            return m_state = State::Failed;
+        if (stillNamed)
+            return m_state = m_fd >= 0 ? State::Held : State::Failed;
     }
     return m_state = State::Failed;
+}
+
+int FolderLock::ReplaceStale(const QString& folder, int stale) const
+{
+    QByteArray name = QFile::encodeName(QDir(folder).filePath(QString::fromLatin1(kFileName))) + ".XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    // Its notes (the part files that run made) come along, so that the next start still finds
+    // what they name; readable by everyone, as a lock file of this updater is.
+    const bool ready = ::fchmod(fd, 0644) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && CopyNotes(stale, fd) &&
+                       ::rename(name.constData(), QFile::encodeName(m_path).constData()) == 0;
+    if (ready)
+        return fd;
+    ::unlink(name.constData());
+    ::close(fd);
+    return -1;
 }
 
 }  // namespace tarnwick

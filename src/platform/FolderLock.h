@@ -11,6 +11,8 @@ class FolderLock {
 public:
     enum class State { NotTried, Held, HeldByAnother, Failed };
     static constexpr char kFileName[] = ".tarnwick-updater.lock";
+    // What the run's notes in the file may take up; a larger file holds no notes of ours.
+    static constexpr qint64 kMaxNotes = 64 * 1024 * 1024;
 
     FolderLock() = default;
     ~FolderLock();  // removes the file while still holding it
@@ -18,13 +20,17 @@ public:
     FolderLock& operator=(const FolderLock&) = delete;
 
     // Takes the lock without waiting. Failed: no lock file can be made there (a read-only
-    // folder), which tells nothing about other updaters.
+    // folder, a folder or a link in the lock file's place), which tells nothing about other
+    // updaters. A lock file that nobody holds and that this user cannot write is replaced.
     State TryTake(const QString& folder);
     State Current() const { return m_state; }
     // The open lock file while it is held, -1 otherwise; it may carry the run's own notes.
     int Descriptor() const { return m_fd; }
 
 private:
+    // The new lock file, held and named in the stale one's place, or -1.
+    int ReplaceStale(const QString& folder, int stale) const;
+
     State m_state = State::NotTried;
     QString m_path;
     int m_fd = -1;

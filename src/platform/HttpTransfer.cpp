@@ -341,8 +341,10 @@ struct HttpTransfer::Engine {
             run->Fail(u"HTTP status %1"_s.arg(run->status));
             return 0;
         }
-        if (run->result.received == 0)  // the answer is taken: what would continue it
-            run->result.validator = run->etag.isEmpty() ? run->lastModified : run->etag;
+        // The answer is taken: what would continue it. If-Range takes only a strong tag; a weak
+        // one says nothing about the bytes.
+        if (run->result.received == 0)
+            run->result.validator = run->etag.isEmpty() || run->etag.startsWith("W/") ? run->lastModified : run->etag;
         run->result.received += qint64(bytes);
         if (run->sink) {
             if (run->sink->write(data, qint64(bytes)) != qint64(bytes)) {

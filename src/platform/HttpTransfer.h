@@ -21,8 +21,8 @@ struct FetchResult {
     QByteArray body;      // only for text fetches; a streamed fetch writes to its sink instead
     qint64 received = 0;  // body bytes that arrived, handed to the sink or the text
     QString error;        // why it failed, for tests and debugging; never shown to the user
-    // What a broken transfer needs to be continued: the answer's ETag (or else Last-Modified),
-    // and whether the site serves byte ranges.
+    // What a broken transfer needs to be continued: the answer's strong ETag (or else
+    // Last-Modified), and whether the site serves byte ranges.
     QByteArray validator;
     bool rangesServed = false;
     bool wholeInstead = false;  // asked for the rest, the site sent the whole resource (it changed)

@@ -40,8 +40,13 @@ void Kill(pid_t child)
 // Guards against the part files of a killed run staying for ever where the start-up does not
 // look by name (a sub-folder, the folder a link points into), and against a product's own
 // hidden file taken for a leftover: the next start removes those part files and nothing else.
+// Names added to the record, as a copy of the folder elsewhere or anyone who can write it
+// leaves them, remove nothing outside the folder, whatever the working folder, and nothing that
+// is not a part file.
 TEST(Crash, TheNextStartRemovesEveryPartFileAndNothingElse)
 {
+    const QTemporaryDir outside;
+    const QString victim = outside.filePath(".victim.tarnwick-part");
     WindowFixture fixture;
     fixture.folder.Write(".config", "the product's own");
     fixture.folder.Write("Lang/Deutsch.ini", "old");
@@ -60,8 +65,19 @@ TEST(Crash, TheNextStartRemovesEveryPartFileAndNothingElse)
         },
         10000));
     Kill(child);
+    const QString up = "../" + QFileInfo(outside.path()).fileName() + "/";
+    const QStringList names{victim, up + ".victim.tarnwick-part", up + "victim", ".victim.tarnwick-part", ".config"};
+    QFile record(fixture.folder.FilePath(kLockFile)), planted(victim);
+    ASSERT_TRUE(record.open(QIODevice::Append) && planted.open(QIODevice::WriteOnly) && planted.write("not ours"));
+    for (const QString& name : names)
+        record.write(QFile::encodeName(name) + '\0');
+    record.close(), planted.close();
+    const QString working = QDir::currentPath();
+    QDir::setCurrent(outside.path());
     ASSERT_EQ(fixture.StartUp(), StartUpResult::ShowWindow);
+    QDir::setCurrent(working);
     fixture.ExpectFolder();
+    EXPECT_TRUE(QFile::exists(victim));
 }
 
 // Guards against a crash leaving a product file empty, cut or mixed (every file must be old and

@@ -83,6 +83,12 @@ const Target kTargets[] = {
      {"Failed", "Done"}},
     // The file the link points to is replaced, and the link stays.
     {"a link to a file elsewhere", LinkElsewhere, {"Done", "Done"}, -1, false, true},
+    // No folder lock can be made there: the update runs all the same, and what the lock's name
+    // holds (a folder, a link to a file that must not be written) stays as it was.
+    {"a folder in the lock file's place", [](auto& h) { QDir(h.folder.Path()).mkdir(kLockFile); }, {"Done", "Done"}},
+    {"a link in the lock file's place",
+     [](auto& h) { h.folder.Write("kept", "kept"), QFile::link("kept", h.folder.FilePath(kLockFile)); },
+     {"Done", "Done"}},
     // Renamed before they are durable, files could be empty or cut after a power loss.
     {"flushes that fail", [](auto&) { g_flushFails = true; }, {"Failed", "Failed"}},
     {"folder that refuses writes", nullptr, {"Failed", "Failed", "Failed"}, 1 << 20, true},

@@ -1,6 +1,9 @@
 // The single-instance rules between real updater processes of the test-site build: one updater
 // per user and one per product folder; every other start ends at once with status 0, and a
-// killed updater blocks no later start.
+// killed updater blocks no later start. The folder's lock file in each state a folder can leave it in.
+#include "platform/FolderLock.h"
+#include "support/AppFolderFixture.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -8,9 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
-const QString kLockFile = ".tarnwick-updater.lock";
+using tarnwick::FolderLock;
+
+using tarnwick::test::kLockFile;
 
 // Starts an updater on the offscreen platform with this runtime folder (where the per-user lock
 // lives), no proxy, and this working folder.
@@ -92,6 +101,72 @@ TEST(InstanceLock, OneUpdaterPerFolderAndPerUser)
         for (auto& process : all)
             process->kill(), process->waitForFinished();
         QFile::remove(a.filePath(kLockFile)), QFile::remove(b.filePath(kLockFile));
+    }
+}
+
+// What the folder holds in the lock file's place before an updater of another user ("nobody")
+// starts there, and what that updater gets.
+struct LockRow {
+    const char* name;
+    std::function<void(const QDir&)> prepare;
+    FolderLock::State state;
+    bool folderWritable = true;
+    qint64 notes = 0;  // bytes of notes in the lock file taken
+};
+
+// Guards the lock against a place it cannot be made stranding every update, against another
+// user's stale lock file (left by a killed run through sudo) doing the same until someone deletes
+// it, against a held lock ever being taken over, and against a run removing a lock file that
+// another updater made after this run's lost its name. The user is switched for file access on
+// this thread only, which needs root.
+TEST(InstanceLock, TheFolderLockInEveryState)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "another user's files need root to be made";
+    std::optional<FolderLock> other;
+    const auto stale = [](const QDir& d) {
+        QFile file(d.filePath(kLockFile));
+        file.open(QIODevice::WriteOnly) && file.write(QByteArray("Lang/x.ini\0", 11)) && file.flush();
+    };
+    const LockRow rows[] = {
+        {"none yet", [](const QDir&) {}, FolderLock::State::Held},
+        {"held by a running updater", [&](const QDir& d) { other.emplace().TryTake(d.path()); },
+         FolderLock::State::HeldByAnother},
+        {"another user's, stale", stale, FolderLock::State::Held, true, 11},
+        {"another user's, stale, in a folder this user cannot write", stale, FolderLock::State::Failed, false},
+        {"a folder", [](const QDir& d) { d.mkdir(kLockFile); }, FolderLock::State::Failed},
+        {"a link to a file elsewhere", [](const QDir& d) { QFile::link(d.filePath("keep"), d.filePath(kLockFile)); },
+         FolderLock::State::Failed},
+    };
+    for (const LockRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir folder;
+        const QDir dir(folder.path());
+        QFile keep(dir.filePath("keep"));
+        ASSERT_TRUE(keep.open(QIODevice::WriteOnly) && keep.write("kept") == 4);
+        keep.close();
+        row.prepare(dir);
+        ::chmod(QFile::encodeName(folder.path()).constData(), row.folderWritable ? 0777 : 0755);
+        ::setfsuid(65534);
+        auto lock = std::make_unique<FolderLock>();
+        EXPECT_EQ(lock->TryTake(folder.path()), row.state);
+        struct stat named {};
+        const bool ownFile = ::lstat(QFile::encodeName(dir.filePath(kLockFile)).constData(), &named) == 0 &&
+                             S_ISREG(named.st_mode) && named.st_uid == 65534;
+        EXPECT_EQ(ownFile, row.state == FolderLock::State::Held);
+        EXPECT_EQ(ownFile ? named.st_size : 0, row.notes);
+        if (lock->Current() == FolderLock::State::Held) {
+            // A user clears the lock, and another updater makes its own: that one stays.
+            QFile::remove(dir.filePath(kLockFile));
+            FolderLock next;
+            EXPECT_EQ(next.TryTake(folder.path()), FolderLock::State::Held);
+            lock.reset();
+            EXPECT_TRUE(QFile::exists(dir.filePath(kLockFile)));
+        }
+        lock.reset();
+        ::setfsuid(0);
+        EXPECT_EQ(QFile(dir.filePath("keep")).size(), 4);
+        other.reset();
     }
 }
 

@@ -9,6 +9,8 @@
 
 namespace tarnwick::test {
 
+inline const QString kLockFile = ".tarnwick-updater.lock";  // the folder lock a running updater holds
+
 class TempAppFolder {
 public:
     QString Path() const { return m_dir.path(); }
@@ -41,7 +43,7 @@ public:
         QMap<QString, QByteArray> files;
         for (QDirIterator it(Path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
             QFile file(it.next());
-            if (it.fileName() == ".tarnwick-updater.lock")
+            if (it.fileName() == kLockFile)
                 continue;
             files.insert(file.fileName().mid(Path().size() + 1), file.open(QIODevice::ReadOnly) ? file.readAll() : "?");
         }

@@ -229,6 +229,35 @@ TEST(WindowRoad, NewerUpdaterNotice)
     }
 }
 
+// Guards the folder against a second updater (of another user: another per-user lock). One
+// started while a file downloads ends at start and removes none of the running one's part
+// files. Once the lock file has lost its name (a user cleared it) a third one runs and replaces
+// the part file: the running one then fails that file rather than put the other's bytes in
+// place, and at its end removes neither that part file nor the third one's lock.
+TEST(WindowRoad, ASecondUpdaterNeverTakesTheFilesOfTheFirst)
+{
+    WindowFixture h;
+    h.site.SetFault(kSite + "Tarnwick.exe", {.pieces = 4, .delay = 300ms});
+    ASSERT_TRUE(h.ReachCheckResult());
+    const QString part = h.folder.FilePath(".Tarnwick.exe.tarnwick-part");
+    const QTemporaryDir otherUser;
+    UpdaterSetup other = h.setup;
+    other.lockFolder = otherUser.path();
+    std::unique_ptr<FrmMainUpdater> third;
+    const auto starts = OnRequest(h, kSite + "Tarnwick.exe", [&] {
+        EXPECT_EQ(FrmMainUpdater(other).RunStartUp(), StartUpResult::EndProgram);
+        EXPECT_TRUE(QFile::exists(part));
+        QFile::remove(h.folder.FilePath(kLockFile));
+        third = std::make_unique<FrmMainUpdater>(other);
+        EXPECT_EQ(third->RunStartUp(), StartUpResult::ShowWindow);
+        h.folder.Write(".Tarnwick.exe.tarnwick-part", "the third one's bytes");
+    });
+    h.RunDownloads();
+    EXPECT_EQ(h.Statuses(), (QStringList{"Failed", "Done"}));
+    h.ExpectFolder({{"readme.txt", kNewReadme}, {".Tarnwick.exe.tarnwick-part", "the third one's bytes"}});
+    EXPECT_EQ(h.StartUp(), StartUpResult::EndProgram);  // the first window gone, the third one's lock stays
+}
+
 QByteArray Sha(const QByteArray& bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(); }
 
 // Guards updates that cost only what changed, with digests listed: a file already current (and
