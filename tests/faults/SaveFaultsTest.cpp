@@ -1,7 +1,11 @@
 // Faults on the receiving side of a download: the file to replace, the folder, the disk under
 // it, and a device that refuses writes.
+#include "download/PartFile.h"
+#include "download/Patch.h"
 #include "platform/HttpTransfer.h"
 #include "support/WindowFixture.h"
+
+#include <thread>
 
 #include <dlfcn.h>
 #include <sys/mount.h>
@@ -25,14 +29,16 @@ namespace {
 // A 1 MiB tmpfs over the application folder, for the faults only a file system gives: a disk
 // that fills up, a folder that refuses writes even to root. Mounting needs root.
 struct Tmpfs {
-    Tmpfs(WindowFixture& h, qint64 free, bool readOnly)
+    Tmpfs(WindowFixture& h, qint64 free, bool readOnly, bool patched)
         : path(QFile::encodeName(h.folder.Path())), mounted(::mount("tmpfs", path, "tmpfs", 0, "size=1m") == 0)
     {
         if (!mounted)
             return;  // never fill the disk the folder really lies on
         h.Install();
-        h.Publish(
-            {{"Tarnwick.exe", QByteArray(10000, 'n')}, {"readme.txt", "five!"}, {"Preferences.ini", "[Settings]"}});
+        // Patched, the program is larger than what is left: its result is given no room.
+        const QByteArray exe(patched ? 900000 : 10000, 'n');
+        h.PublishChecked({{"Tarnwick.exe", exe}, {"readme.txt", "five!"}, {"Preferences.ini", "[Settings]"}},
+                         {{"Tarnwick.exe", {kOldExe, patched ? MakePatch(kOldExe, exe) : QByteArray()}}});
         struct statvfs disk {};
         ::statvfs(path, &disk);
         h.folder.Write("filler", QByteArray(qMax<qint64>(0, disk.f_bavail * disk.f_bsize - free), 'f'));
@@ -54,8 +60,9 @@ struct Target {
     QStringList statuses;  // of the listed files, in the list's order
     qint64 diskFree = -1;  // with a tmpfs: the bytes left on it
     bool readOnlyDisk = false;
-    bool link = false;  // Tarnwick.exe is a link to a file elsewhere
-    int boxes = -1;     // messages shown, when not one per "Failed" file
+    bool link = false;     // Tarnwick.exe is a link to a file elsewhere
+    int boxes = -1;        // messages shown, when not one per "Failed" file
+    bool patched = false;  // with a tmpfs: the program offered as a patch
 };
 void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
 
@@ -96,6 +103,8 @@ const Target kTargets[] = {
     // Room for the lock file, the held Preferences.ini and one small file at a time: the
     // program file fails, so Preferences.ini, waiting for every other file, stays old.
     {"12 KiB left", nullptr, {"Failed", "Failed", "Done"}, 12288, false, false, 1},
+    // A patch is dropped for the whole file, which fails like any file that has no room.
+    {"a patch whose result has no room", nullptr, {"Failed", "Failed", "Done"}, 100 << 10, false, false, 1, true},
 };
 // clang-format on
 
@@ -111,7 +120,8 @@ TEST_P(SaveFault, FailedFilesKeepTheOldOnes)
 {
     WindowFixture h;
     std::optional<Tmpfs> disk;
-    GetParam().prepare ? GetParam().prepare(h) : void(disk.emplace(h, GetParam().diskFree, GetParam().readOnlyDisk));
+    GetParam().prepare ? GetParam().prepare(h)
+                       : void(disk.emplace(h, GetParam().diskFree, GetParam().readOnlyDisk, GetParam().patched));
     if (disk && !disk->mounted)
         GTEST_SKIP() << "mounting a tmpfs needs root";
     h.before = h.folder.Snapshot();
@@ -125,6 +135,7 @@ TEST_P(SaveFault, FailedFilesKeepTheOldOnes)
     const int boxes = GetParam().boxes < 0 ? int(GetParam().statuses.count("Failed")) : GetParam().boxes;
     EXPECT_EQ(h.messages, QStringList(boxes, kErrorBox));
     EXPECT_FALSE(h.site.requests.join(' ').contains("escaped"));
+    qDebug() << h.site.requests;
     EXPECT_EQ(QFileInfo(h.folder.FilePath("Tarnwick.exe")).isSymLink(), GetParam().link);
 }
 
@@ -141,6 +152,28 @@ TEST(SaveFaults, RefusedWriteFailsTheTransfer)
     site.Put("/f", kNewExe);
     const FetchResult result = HttpTransfer({}).OpenUrlInto(site.BaseUrl() + "/f", sink);
     EXPECT_FALSE(result.ok() || result.cancelled()) << result.error.toStdString();
+}
+
+// Guards Cancel while a large patch decodes: decoding stops between blocks, so a stop raised
+// early ends it long before the whole decode would have ended (seconds for a large file).
+TEST(SaveFaults, AStoppedPatchEndsAtOnce)
+{
+    const TempAppFolder files;
+    files.Write("old", kOldExe), files.Write("patch", MakePatch(kOldExe, QByteArray(128 << 20, 'n')));
+    const auto decode = [&](const std::atomic<bool>& stop) {
+        PartFile into(files.FilePath("new"));
+        QElapsedTimer clock;
+        clock.start();
+        const bool applied = into.Create() && ApplyPatch(files.FilePath("old"), files.FilePath("patch"), into, stop);
+        return std::pair{applied, clock.elapsed()};
+    };
+    std::atomic<bool> never = false, stop = false;
+    const auto [whole, full] = decode(never);
+    ASSERT_TRUE(whole);
+    std::thread stopper([&, full = full] { std::this_thread::sleep_for(1ms * (full / 10)), stop = true; });
+    const auto [stopped, cut] = decode(stop);
+    stopper.join();
+    EXPECT_TRUE(!stopped && cut < full / 2) << cut << " ms of " << full;
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include "support/LocalSite.h"
 #include "support/QtPrinters.h"
 
+#include <QCryptographicHash>
+#include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -36,6 +38,24 @@ inline QByteArray Manifest(const QString& version, const QStringList& files, con
 {
     return u"<newupdater>%1</newupdater><ver>%2</ver><file>%3</file>"_s.arg(newUpdater, version, files.join("<br>"))
         .toUtf8();
+}
+
+inline QByteArray Sha(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// What zstd --patch-from makes of `fresh` against `old`, with these options besides.
+inline QByteArray MakePatch(const QByteArray& old, const QByteArray& fresh, const QStringList& options = {})
+{
+    const QTemporaryDir dir;
+    for (const auto& [name, bytes] : {std::pair{"old", old}, std::pair{"new", fresh}})
+        if (QFile file(dir.filePath(name)); !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return {};
+    QProcess::execute("zstd", options + QStringList{"-qf", "--patch-from=" + dir.filePath("old"), dir.filePath("new"),
+                                                    "-o", dir.filePath("patch")});
+    QFile patch(dir.filePath("patch"));
+    return patch.open(QIODevice::ReadOnly) ? patch.readAll() : QByteArray();
 }
 
 // A message box as the user reads it: title, text and icon (1: information, 0: none).
@@ -72,6 +92,26 @@ public:
         for (auto it = files.begin(); it != files.end(); ++it)
             site.Put(kSite + it.key(), it.value());
         site.Put(kManifest, Manifest("0.4 second beta", files.keys()));
+    }
+
+    // Publishes as Publish does, listing every file's digest and, for the files in `patches`, a
+    // patch against the copy `from`, listed with the patch's own digest and served beside the file.
+    struct Patch {
+        QByteArray from, patch;
+    };
+    void PublishChecked(const QMap<QString, QByteArray>& files, const QMap<QString, Patch>& patches = {})
+    {
+        Publish(files);
+        QByteArrayList digests, offers;
+        for (auto it = files.begin(); it != files.end(); ++it) {
+            const Patch patch = patches.value(it.key());
+            digests.append(Sha(it.value()));
+            offers.append(patch.patch.isNull() ? QByteArray() : Sha(patch.from) + ' ' + Sha(patch.patch));
+            if (!patch.patch.isNull())
+                site.Put(kSite + it.key() + ".zst-patch", patch.patch);
+        }
+        site.Put(kManifest, site.Body(kManifest) + "<patch>" + offers.join("<br>") + "</patch><sha256>" +
+                                digests.join("<br>") + "</sha256>");
     }
 
     // Builds the window, runs start-up and, as the program does, shows the window when asked;

@@ -4,8 +4,6 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QCryptographicHash>
-#include <QProcess>
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -258,54 +256,49 @@ TEST(WindowRoad, ASecondUpdaterNeverTakesTheFilesOfTheFirst)
     EXPECT_EQ(h.StartUp(), StartUpResult::EndProgram);  // the first window gone, the third one's lock stays
 }
 
-QByteArray Sha(const QByteArray& bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(); }
-
 // Guards updates that cost only what changed, with digests listed: a file already current (and
-// read-only) not fetched and not touched; a publisher's patch applied instead of the whole file; a damaged
-// patch silently replaced by the whole file; a transfer broken twice continued where it
-// stopped; one whose start came from another version of the file started over (the site's
-// whole answer to a request for the rest is dropped and asked for anew); one from a
-// site that serves no ranges failing as before. Every file Done but that one, byte for byte.
+// read-only) not fetched and not touched; a publisher's patch applied instead of the whole file,
+// and continued when its transfer breaks; a patch that is not the listed one never decoded, and
+// one that decodes into another file (made from another copy, without zstd's own checksum)
+// never put in place, both silently replaced by the whole file; a transfer broken twice
+// continued where it stopped, and one broken every time given up after three continuations;
+// one whose start came from another version of the file started over (the site's whole answer
+// to a request for the rest is dropped and asked for anew), and so one with a weak tag, which
+// cannot ask for the rest; one from a site that serves no ranges failing as before. Every other
+// file Done, byte for byte.
 TEST(WindowRoad, UpdatesCostOnlyWhatChanged)
 {
     WindowFixture h;
-    QByteArray old(1200000, Qt::Uninitialized), fresh;
+    QByteArray old(1200000, Qt::Uninitialized);
     std::generate(old.begin(), old.end(), [n = 7u]() mutable { return char((n = n * 1103515245 + 12345) >> 16); });
-    const QMap<QString, QByteArray> files{{"damaged.bin", fresh = old.left(1150000) + "new end"},
-                                          {"noranges.bin", fresh},
-                                          {"patched.bin", fresh},
-                                          {"restarted.bin", fresh},
-                                          {"resumed.bin", fresh},
-                                          {"same.txt", "same"}};
-    for (auto it = files.begin(); it != files.end(); ++it)
-        h.folder.Write(it.key(), it.key() == "same.txt" ? it.value() : old);
+    const QByteArray fresh = old.left(1150000) + "new end", patch = MakePatch(old, fresh);
+    QMap<QString, QByteArray> files{{"same.txt", "same"}};
+    for (const char* name : {"broken", "misfit", "noranges", "otherpatch", "patched", "restarted", "resumed", "weak"})
+        files.insert(QString(name) + ".bin", fresh), h.folder.Write(QString(name) + ".bin", old);
+    h.folder.Write("same.txt", "same");
     h.before = h.folder.Snapshot();
     QFile::setPermissions(h.folder.FilePath("same.txt"), QFile::ReadOwner);
     const QDateTime sameTime = QFileInfo(h.folder.FilePath("same.txt")).lastModified();
-    h.folder.Write("new.bin", fresh);
-    QProcess::execute("zstd", {"-q", "--patch-from=" + h.folder.FilePath("damaged.bin"), h.folder.FilePath("new.bin"),
-                               "-o", h.folder.FilePath("patch")});
-    const QByteArray patch = h.folder.Snapshot().take("patch"), entry = Sha(old) + ' ' + Sha(patch);
-    QFile::remove(h.folder.FilePath("new.bin")), QFile::remove(h.folder.FilePath("patch"));
-    h.Publish(files);
-    h.site.Put(kManifest, h.site.Body(kManifest) + "<patch>" + entry + "<br><br>" + entry +
-                              "<br><br><br></patch><sha256>" + QStringList(5, Sha(fresh)).join("<br>").toLatin1() +
-                              "<br>" + Sha("same") + "</sha256>");
-    h.site.Put(kSite + "damaged.bin.zst-patch", patch.chopped(1) + 'x');
-    h.site.Put(kSite + "patched.bin.zst-patch", patch);
+    const QByteArray shifted = MakePatch(old.mid(1) + 'x', fresh, {"--no-check"});
+    h.PublishChecked(files,
+                     {{"misfit.bin", {old, shifted}}, {"otherpatch.bin", {old, patch}}, {"patched.bin", {old, patch}}});
+    h.site.Put(kSite + "otherpatch.bin.zst-patch", MakePatch(old, fresh, {"-19"}));
+    h.site.SetFault(kSite + "patched.bin.zst-patch", {.excess = -10}, 1);
+    h.site.SetFault(kSite + "broken.bin", {.excess = -100000});
     h.site.SetFault(kSite + "noranges.bin", {.headers = "Accept-Ranges: none\r\n", .excess = -50000});
     h.site.SetFault(kSite + "restarted.bin", {.body = old, .excess = -50000}, 1);
     h.site.SetFault(kSite + "resumed.bin", {.excess = -100000}, 2);
+    h.site.SetFault(kSite + "weak.bin", {.headers = "ETag: W/\"1\"\r\n", .excess = -100000}, 1);
     ASSERT_TRUE(h.ReachCheckResult());
     h.RunDownloads();
-    EXPECT_EQ(h.Statuses(), (QStringList{"Done", "Failed", "Done", "Done", "Done", "Done"}));
+    EXPECT_EQ(h.Statuses(), (QStringList{"Failed", "Done", "Failed", "Done", "Done", "Done", "Done", "Done", "Done"}));
     EXPECT_EQ(h.site.requests.mid(3).join(' ').remove(kSite),
-              "damaged.bin.zst-patch damaged.bin noranges.bin patched.bin.zst-patch restarted.bin restarted.bin "
-              "restarted.bin resumed.bin resumed.bin resumed.bin");
-    EXPECT_EQ(h.messages, QStringList{kErrorBox});
-    QMap<QString, QByteArray> changed = files;
-    changed.remove("noranges.bin");
-    h.ExpectFolder(changed);
+              "broken.bin broken.bin broken.bin broken.bin misfit.bin.zst-patch misfit.bin noranges.bin "
+              "otherpatch.bin.zst-patch otherpatch.bin patched.bin.zst-patch patched.bin.zst-patch restarted.bin "
+              "restarted.bin restarted.bin resumed.bin resumed.bin resumed.bin weak.bin weak.bin");
+    EXPECT_EQ(h.messages, QStringList(2, kErrorBox));
+    files.remove("broken.bin"), files.remove("noranges.bin");
+    h.ExpectFolder(files);
     EXPECT_EQ(QFileInfo(h.folder.FilePath("same.txt")).lastModified(), sameTime);
 }
 
