@@ -12,7 +12,7 @@ struct MadePatch {
     bool made = false;  // false: the patch would be larger than the limit, or failed (see error)
     qint64 size = 0;
     QByteArray sha256;
-    QString error;      // a file that could not be read or written
+    QString error;  // a file that could not be read or written
 };
 
 // Zstandard's patch mode takes files of up to 2 GiB, its largest window.
@@ -20,6 +20,7 @@ inline constexpr qint64 kLargestPatchedFile = qint64(1) << 31;
 
 // Writes the patch that turns oldPath into newPath at patchPath, when it holds at most limit
 // bytes; otherwise removes what it began. `workers` threads of Zstandard's own share the work.
-MadePatch MakePatch(const QString& oldPath, const QString& newPath, const QString& patchPath, qint64 limit, int workers);
+MadePatch MakePatch(const QString& oldPath, const QString& newPath, const QString& patchPath, qint64 limit,
+                    int workers);
 
 }  // namespace tarnwick

@@ -40,7 +40,10 @@ int Refuse(const QString& message)
 class Publication {
 public:
     Publication(const PublishOptions& options, const QList<ReleaseFile>& files, const QString& work)
-        : m_options(options), m_files(files), m_work(work), m_digests(size_t(files.size())),
+        : m_options(options),
+          m_files(files),
+          m_work(work),
+          m_digests(size_t(files.size())),
           m_patches(size_t(options.shipped.size()), std::vector<PatchOffer>(size_t(files.size()))),
           m_spared(size_t(options.shipped.size()))
     {
@@ -138,7 +141,7 @@ private:
     QString FolderName(qsizetype v) const
     {
         return v >= 0 && v < m_options.shipped.size() ? m_options.shipped[v].version
-                                                       : m_options.release.section(u' ', 0, 0);
+                                                      : m_options.release.section(u' ', 0, 0);
     }
     QString Folder(qsizetype v) const { return m_work + u'/' + FolderName(v); }
     QString SiteFile(qsizetype v, const QString& name) const { return Folder(v) + u'/' + name; }
@@ -216,6 +219,7 @@ int Publish(const PublishOptions& options)
         return Refuse(Shown(options.releaseFolder) + u" holds no files"_s);
     if (const std::optional<QString> refused = RefusedName(names))
         return Refuse(*refused);
+    QDir().mkpath(options.site);  // a new site begins with its first release
     const SiteLock lock(options.site);
     if (!lock.Held())
         return Refuse(Shown(options.site) + u" is not a folder, or another tarnwick-publish is working on it"_s);

@@ -35,11 +35,14 @@ QString Unsound(const PublishOptions& options)
     return {};
 }
 
+// How many values follow the option; -1 for an option that does not exist.
 qsizetype ValueCount(const QString& option)
 {
     if (option == u"--release"_s)
         return 2;
-    return option == u"-q"_s || option == u"-h"_s || option == u"--help"_s ? 0 : 1;
+    if (option == u"-q"_s || option == u"-h"_s || option == u"--help"_s)
+        return 0;
+    return QStringList{u"--site"_s, u"--shipped"_s, u"-s"_s, u"--newupdater"_s}.contains(option) ? 1 : -1;
 }
 
 }  // namespace
@@ -52,6 +55,10 @@ ParsedOptions ParsePublishOptions(const QStringList& arguments)
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& option = arguments[i];
         const qsizetype values = ValueCount(option);
+        if (values < 0) {
+            parsed.error = u"unknown option %1"_s.arg(Shown(option));
+            return parsed;
+        }
         if (i + values >= arguments.size()) {
             parsed.error = u"%1 needs %2"_s.arg(option, values == 2 ? u"a version and a folder"_s : u"a value"_s);
             return parsed;
@@ -70,11 +77,8 @@ ParsedOptions ParsePublishOptions(const QStringList& arguments)
             options.newUpdater = value;
         } else if (option == u"-q"_s) {
             options.quiet = true;
-        } else if (option == u"-h"_s || option == u"--help"_s) {
-            options.help = true;
-            return parsed;
         } else {
-            parsed.error = u"unknown option %1"_s.arg(Shown(option));
+            options.help = true;
             return parsed;
         }
         i += values;

@@ -22,7 +22,8 @@ QString Shown(const QString& name)
 {
     QString shown;
     for (const QChar c : name)
-        shown += c.unicode() < 0x20 || c.unicode() == 0x7F ? u"\\x%1"_s.arg(uint(c.unicode()), 2, 16, QChar(u'0')) : QString(c);
+        shown += c.unicode() < 0x20 || c.unicode() == 0x7F ? u"\\x%1"_s.arg(uint(c.unicode()), 2, 16, QChar(u'0'))
+                                                           : QString(c);
     return u'"' + shown + u'"';
 }
 

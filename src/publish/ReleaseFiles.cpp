@@ -28,13 +28,15 @@ ReleaseListing ListReleaseFiles(const QString& folder)
         if (it->is_directory(error) && !it->is_symlink(error))
             continue;
         if (!it->is_regular_file(error)) {
-            listing.error = Shown(shown) + QStringLiteral(" is neither a file nor a folder (links to folders are not followed)");
+            listing.error =
+                Shown(shown) + QStringLiteral(" is neither a file nor a folder (links to folders are not followed)");
             return listing;
         }
         listing.files.append({QString(shown).replace(u'/', u'\\'), shown});
     }
     if (error) {
-        listing.error = QStringLiteral("%1 cannot be read: %2").arg(Shown(folder), QString::fromStdString(error.message()));
+        listing.error =
+            QStringLiteral("%1 cannot be read: %2").arg(Shown(folder), QString::fromStdString(error.message()));
         return listing;
     }
     std::sort(listing.files.begin(), listing.files.end(),

@@ -11,7 +11,10 @@
 #include <memory>
 
 namespace tarnwick {
-QString SystemError(const QString& path) { return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)); }
+QString SystemError(const QString& path)
+{
+    return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+}
 
 bool WriteAll(int fd, const char* data, qint64 size)
 {

@@ -14,7 +14,8 @@ int main(int argc, char* argv[])
         return 0;
     }
     if (!parsed.error.isEmpty()) {
-        std::fprintf(stderr, "tarnwick-publish: %s\n\n%s", qPrintable(parsed.error), qPrintable(tarnwick::PublishUsage()));
+        std::fprintf(stderr, "tarnwick-publish: %s\n\n%s", qPrintable(parsed.error),
+                     qPrintable(tarnwick::PublishUsage()));
         return 2;
     }
     return tarnwick::Publish(parsed.options);

@@ -15,11 +15,11 @@ namespace tarnwick {
 
 // What one version folder's manifest says.
 struct ManifestContent {
-    QString newUpdater;          // the newest updater's version
-    QString version;             // the published version, with an optional label after a blank
-    QStringList names;           // as the updater fetches and saves them
-    QList<QByteArray> digests;   // SHA-256 of each listed file, 32 bytes, in the order of names
-    QList<PatchOffer> patches;   // one per name (empty offers: no patch), or none at all
+    QString newUpdater;         // the newest updater's version
+    QString version;            // the published version, with an optional label after a blank
+    QStringList names;          // as the updater fetches and saves them
+    QList<QByteArray> digests;  // SHA-256 of each listed file, 32 bytes, in the order of names
+    QList<PatchOffer> patches;  // one per name (empty offers: no patch), or none at all
 };
 
 // The manifest's bytes (UTF-8): "sha256" and "patch" first, as earlier sites have them, then
