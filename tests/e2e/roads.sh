@@ -169,7 +169,7 @@ road_leave() { stage_site main "$WORK/www"
     go "$BIN"; to_result new_version; click_control "$WIN" cmdNext
     wait_until 30 receiving || die "the download of Tarnwick.exe did not start"
     if [[ $how == close ]]; then "$CLOSE" "$WIN"; else click_control "$WIN" cmdCancel; fi
-    ends "$how during the download" 3; folder; saw "$LOG" "$M3"$'\n'"$(get Tarnwick.exe)"
+    ends "$how during the download" 3; folder; saw "$LOG" "$M3"$'\n'"$(get Preferences.ini Tarnwick.exe)"
   done; }
 
 # The test authority, trusted the way the system trusts any (hashed in /etc/ssl/certs and in its
