@@ -91,15 +91,16 @@ else
   port=$(pick_free_port) || { echo "no free port on 127.0.0.1" >&2; exit 1; }
 fi
 site_url="http://127.0.0.1:$port/updater/"
-echo "== Building tarnwick-updater for $site_url (build/demo-app)"
+echo "== Building tarnwick-updater for $site_url, and tarnwick-publish (build/demo-app)"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BUILD_TESTS=OFF \
   -DTARNWICK_UPDATE_SITE="$site_url" -DTARNWICK_SIGNING_KEY="$(demo_signing_key)" > "$run/configure.log" 2>&1 ||
   { cat "$run/configure.log" >&2; exit 1; }
-cmake --build "$build" --target tarnwick-updater -j2 > "$run/build.log" 2>&1 ||
+cmake --build "$build" --target tarnwick-updater tarnwick-publish -j2 > "$run/build.log" 2>&1 ||
   { tail -n 40 "$run/build.log" >&2; exit 1; }
 echo "$port" > "$build/demo-port"
 
 echo "== Serving the \"$scenario\" site on 127.0.0.1:$port"
+PUBLISH_BIN="$build/src/tarnwick-publish"
 stage_site "$scenario" "$run/site" "$lang"
 # The program file comes slowly so that the download page can be watched.
 if ((use_nginx)) && start_nginx "$run/site" "$port" "$run/server" 2m; then

@@ -6,7 +6,7 @@
 #   bench/run.sh [runs]        runs per benchmark, default 5 (start-up runs three times as often)
 # Environment: BENCH_BUILD_DIR (default build/bench-release), BENCH_TICK_MS (default 1),
 # BENCH_KEEP=1 keeps the temporary folder, BENCH_ONLY="manyfiles biglist startup durable window
-# update" picks benchmarks, BENCH_SLOW_RUNS (default: runs) sets the runs of the slowest rows
+# update publish" picks benchmarks, BENCH_SLOW_RUNS (default: runs) sets the runs of the slowest rows
 # (the changed update, whose reference fetches it whole at line speed, and the broken
 # transfer), BENCH_LINE_RATE (default 12500k bytes a second) the line the update benchmark
 # comes over, BENCH_MANY_FILES (default 10000) and BENCH_MANY_BLOCK (default 2000) size the
@@ -119,29 +119,23 @@ minimal="$build/bench/tarnwick-bench-minimal"
 mapwatch="$build/bench/tarnwick-bench-mapwatch"
 arrival="$build/bench/tarnwick-bench-arrival"
 program="$build/src/tarnwick-updater"
+publisher="$build/src/tarnwick-publish"
 
 # --- update sites ------------------------------------------------------------------------------
-# Published as a publisher publishes them: scripts/publish-site.sh writes the digests (and, with
-# --from, the patches) and signs with a key made for this run; the bench build has no key built
-# in, so the signature is not asked for.
+# Published as a publisher publishes them: tarnwick-publish lists every file of a release folder
+# with its digest (and, against shipped files, the patches) for the earlier version named, and
+# signs with a key made for this run; the bench build has no key built in, so the signature is
+# not asked for.
 manifest() {  # version file-list-with-<br> > check.update
   printf '<newupdater>0.2</newupdater>\r\n<ver>%s</ver>\r\n<file>%s</file>' "$1" "$2"
 }
 br_list() { paste -sd'|' | sed 's/|/<br>/g'; }  # names, one a line > name<br>name...
-publish() {  # version-folder [shipped-folder]
+publish() {  # release release-folder earlier-version [shipped-folder]
   [[ -f "$work/key.sec" ]] || minisign -G -W -p "$work/key.pub" -s "$work/key.sec" >/dev/null
-  "$root/scripts/publish-site.sh" -s "$work/key.sec" ${2:+--from "$2"} "$1" >"$work/publish.log" 2>&1 ||
-    { cat "$work/publish.log" >&2; exit 1; }
+  "$publisher" --site "$site/updater" --release "$1" "$2" --shipped "$3${4:+=$4}" -s "$work/key.sec" -q \
+    >"$work/publish.log" 2>&1 || { cat "$work/publish.log" >&2; exit 1; }
 }
-# The digests of the listed files, written as publish-site.sh writes them, for lists that it
-# would take minutes over (it runs a process per file).
-digests_first() {  # version-folder
-  local names digests
-  names=$(sed -n 's/.*<file>\(.*\)<\/file>.*/\1/p' "$1/check.update" | sed 's/<br>/\n/g')
-  digests=$(cd "$1" && echo "$names" | xargs sha256sum | cut -d' ' -f1 | br_list)
-  { printf '<sha256>%s</sha256>\r\n' "$digests"; cat "$1/check.update"; } >"$1/check.update.new"
-  mv "$1/check.update.new" "$1/check.update"
-}
+release() { mkdir -p "$work/release/$1"; echo "$work/release/$1"; }  # name > a new release folder
 # The same files without digests or patches, as hard links: the digest-free comparison rows.
 plain_copy() {  # from-version to-version published-version
   mkdir -p "$site/updater/$2"
@@ -155,25 +149,20 @@ manifest "3.1" "$(seq -f 'data/file%05g.dat' 1 10000 | br_list)" >"$site/updater
 big_size=$(( ${BENCH_BIG_MIB:-1024} * 1024 * 1024 ))
 if wanted durable || wanted window || wanted update; then
   # 1.0: one 1 GiB file with its digest; 1.2: the same file without one.
-  mkdir -p "$site/updater/1.0"
-  head -c "$big_size" /dev/urandom >"$site/updater/1.0/big.bin"
-  manifest "1.1" "big.bin" >"$site/updater/1.0/check.update"
-  publish "$site/updater/1.0"
+  big=$(release big)
+  head -c "$big_size" /dev/urandom >"$big/big.bin"
+  publish 1.1 "$big" 1.0
   plain_copy 1.0 1.2 1.3
   # 8.0: the same file again, listed for an installation that has it (current) or fetched
   # through the breaking relay.
-  mkdir -p "$site/updater/8.0"
-  ln "$site/updater/1.0/big.bin" "$site/updater/8.0/big.bin"
-  manifest "8.1" "big.bin" >"$site/updater/8.0/check.update"
-  publish "$site/updater/8.0"
+  publish 8.1 "$big" 8.0
 fi
 if wanted durable || wanted window; then
   # 2.0: 2,000 files of 4 KiB with their digests; 2.2: the same without.
-  mkdir -p "$site/updater/2.0"
-  (cd "$site/updater/2.0" && head -c $((2000 * 4096)) /dev/urandom | split -b 4096 -d -a 4 --additional-suffix=.dat - f)
-  mapfile -t many_files < <(cd "$site/updater/2.0" && ls f*.dat)
-  manifest "2.1" "$(printf '%s\n' "${many_files[@]}" | br_list)" >"$site/updater/2.0/check.update"
-  publish "$site/updater/2.0"
+  many=$(release many)
+  (cd "$many" && head -c $((2000 * 4096)) /dev/urandom | split -b 4096 -d -a 4 --additional-suffix=.dat - f)
+  mapfile -t many_files < <(cd "$many" && ls f*.dat)
+  publish 2.1 "$many" 2.0
   plain_copy 2.0 2.2 2.3
   for f in "${many_files[@]}"; do printf 'url = "%s/2.0/%s"\noutput = "%s"\n' "$base" "$f" "$f"; done >"$work/many.curl"
   for f in "${many_files[@]}"; do echo "4096 $f"; done >"$work/many.list"
@@ -188,11 +177,12 @@ if wanted update; then
   # with digests and patches against shipped/, 6.0 the same files without either (fetched whole),
   # 7.0 lists files already installed (the 1 GiB file and the new data files).
   shipped="$work/shipped"
-  mkdir -p "$shipped" "$site/updater/5.0" "$site/updater/7.0"
+  changed=$(release changed)
+  mkdir -p "$shipped"
   head -c $((100 * 1024 * 1024)) /dev/urandom >"$shipped/program.bin"
   (cd "$shipped" && head -c $((1000 * 16384)) /dev/urandom | split -b 16384 -d -a 4 --additional-suffix=.dat - d)
-  cp "$shipped"/* "$site/updater/5.0/"
-  python3 - "$site/updater/5.0" <<'EOF'
+  cp "$shipped"/* "$changed/"
+  python3 - "$changed" <<'PY'
 import os, random, sys
 folder = sys.argv[1]
 pick = random.Random(20261207)
@@ -206,17 +196,15 @@ count = os.path.getsize(program) // 4096
 rewrite(program, pick.sample(range(count), count // 100))
 for index in pick.sample(range(1000), 10):
     rewrite(os.path.join(folder, "d%04d.dat" % index), [pick.randrange(4)])
-EOF
-  update_names="$( (echo program.bin; cd "$shipped" && ls d*.dat) )"
-  manifest "5.1" "$(echo "$update_names" | br_list)" >"$site/updater/5.0/check.update"
+PY
+  update_names="$(cd "$changed" && ls)"
   say "  making the patches"
-  publish "$site/updater/5.0" "$shipped"
+  publish 5.1 "$changed" 5.0 "$shipped"
   plain_copy 5.0 6.0 6.1
   echo "$update_names" | sed "s|.*|url = \"$base/6.0/&\"\noutput = \"&\"|" >"$work/update.curl"
-  ln "$site/updater/1.0/big.bin" "$site/updater/7.0/big.bin"
-  (cd "$site/updater/5.0" && ln -t "$site/updater/7.0" d*.dat)
-  manifest "7.1" "$( (echo big.bin; cd "$site/updater/7.0" && ls d*.dat) | br_list)" >"$site/updater/7.0/check.update"
-  publish "$site/updater/7.0"
+  current=$(release current)
+  ln "$big/big.bin" "$changed"/d*.dat "$current/"
+  publish 7.1 "$current" 7.0
 fi
 # manyfiles: small files of distinct random contents, so no layer can serve one from another;
 # published with digests, as sites are.
@@ -225,11 +213,28 @@ many_block="${BENCH_MANY_BLOCK:-2000}"
 many_digits=$(( ${#many_count} > 5 ? ${#many_count} : 5 ))
 (( many_block > 0 && many_count >= many_block )) || { say "BENCH_MANY_FILES must hold at least one block"; exit 2; }
 if wanted manyfiles; then
-  mkdir -p "$site/updater/4.0"
-  (cd "$site/updater/4.0" && head -c $((many_count * 1024)) /dev/urandom |
+  small=$(release small)
+  (cd "$small" && head -c $((many_count * 1024)) /dev/urandom |
     split -b 1024 -d -a "$many_digits" --additional-suffix=.dat - s)
-  manifest "4.1" "$(cd "$site/updater/4.0" && ls s*.dat | br_list)" >"$site/updater/4.0/check.update"
-  digests_first "$site/updater/4.0"
+  publish 4.1 "$small" 4.0
+fi
+if wanted publish; then
+  # publish: a release of 2,000 files of 16 KiB for two earlier versions that shipped the same
+  # files, half of them changed since (one 1 KiB block each); and 10,000 files of 16 KiB for one
+  # earlier version without its files, so without patches.
+  for v in 1 2; do
+    mkdir -p "$work/pub-shipped/$v"
+    (cd "$work/pub-shipped/$v" && head -c $((2000 * 16384)) /dev/zero | openssl enc -aes-128-ctr -nosalt \
+      -K 7075626c69736865642072656c656173 -iv 0 2>/dev/null | split -b 16384 -d -a 4 --additional-suffix=.dat - p)
+  done
+  pub_release=$(release publish)
+  cp "$work/pub-shipped/1"/* "$pub_release/"
+  for f in $(cd "$pub_release" && ls | head -1000); do
+    head -c 1024 /dev/urandom | dd of="$pub_release/$f" bs=1024 seek=$((RANDOM % 16)) conv=notrunc status=none
+  done
+  pub_plain=$(release publish-plain)
+  (cd "$pub_plain" && head -c $((10000 * 16384)) /dev/urandom | split -b 16384 -d -a 5 --additional-suffix=.dat - q)
+  [[ -f "$work/key.sec" ]] || minisign -G -W -p "$work/key.pub" -s "$work/key.sec" >/dev/null
 fi
 
 if [[ -n "${BENCH_WAIT_QUIET:-}" ]]; then
@@ -495,6 +500,40 @@ done
 update_load_after="$(load)"
 fi
 
+# publish: tarnwick-publish against the same work done by hand with the tools a publisher has:
+# one sha256sum over the release's and the shipped files, and zstd -9 --patch-from for each
+# changed file of each earlier version (a process each: --patch-from takes one reference). Each
+# run publishes into a fresh site. Results: publish-patches.txt, publish-seconds.txt,
+# publish-bytes.txt (every patch's bytes) and publish-plain.txt.
+if wanted publish; then
+say "publishing ($runs runs)"
+publish_load_before="$(load)"
+changed_names=$(cd "$pub_release" && for f in *; do cmp -s "$f" "$work/pub-shipped/1/$f" || echo "$f"; done)
+by_hand() {  # folder: the digests and the patches, made by hand into it
+  mkdir -p "$1"
+  sha256sum "$pub_release"/* "$work/pub-shipped"/1/* "$work/pub-shipped"/2/* >"$1/sums"
+  for v in 1 2; do for f in $changed_names; do
+    zstd -q -9 --patch-from="$work/pub-shipped/$v/$f" "$pub_release/$f" -o "$1/$v-$f.zst-patch"
+  done; done
+}
+for i in $(seq 1 "$runs"); do
+  both "$i" 'c=$(timed by_hand "$work/by-hand-$i")' \
+    'u=$(timed "$publisher" --site "$work/pub-site-$i/updater" --release 0.3 "$pub_release" -s "$work/key.sec" -q \
+      --shipped 0.1="$work/pub-shipped/1" --shipped 0.2="$work/pub-shipped/2")'
+  for v in 1 2; do
+    patches=$(find "$work/pub-site-$i/updater/0.$v" -name '*.zst-patch' | wc -l)
+    ((patches == 1000)) || { say "0.$v has $patches patches instead of 1,000"; exit 1; }
+  done
+  record publish-patches "$u" "$c"
+  record publish-seconds "$u" 10000 "$(awk -v u="$u" 'BEGIN { print u / 1000 }')"
+  record publish-bytes "$(cat "$work/pub-site-$i"/updater/0.[12]/*.zst-patch | wc -c)" "$(cat "$work/by-hand-$i"/*.zst-patch | wc -c)"
+  both "$i" 'c=$(timed sha256sum "$pub_plain"/*)' \
+    'u=$(timed "$publisher" --site "$work/pub-plain-$i/updater" --release 0.3 "$pub_plain" --shipped 0.2 -s "$work/key.sec" -q)'
+  record publish-plain "$u" "$c"
+done
+publish_load_after="$(load)"
+fi
+
 # --- the tables --------------------------------------------------------------------------------
 # column of file -> "median (min–max)"
 stat() {
@@ -646,7 +685,7 @@ table="$work/update.md"
     "($slow_runs of the changed update and of the broken transfer); the update's site limited to $line_rate bytes a second."
   echo
   header
-  row "changed update, bytes" "100 MiB program with 1 % changed, 1,000 data files with 10 changed: publish-site.sh --from" \
+  row "changed update, bytes" "100 MiB program with 1 % changed, 1,000 data files with 10 changed: tarnwick-publish" \
     "$work/update-bytes.txt" MB "MB (the same update fetched whole)" 2 "% of whole" "≤ 3 % of whole" 3
   row "changed update, time" "as above, at 12.5 MB/s" "$work/update-time.txt" ms "ms (the same update fetched whole)" 3 \
     "× whole" "≤ 0.1 × whole" 0.1
@@ -660,4 +699,22 @@ table="$work/update.md"
     "GiB (the file)" 3 "GiB passed the relay" "≤ 1.15 GiB" 1.15
 } >"$table"
 write_block bench:update "$table"
+fi
+
+if [[ -s "$work/publish-patches.txt" ]]; then
+table="$work/publish.md"
+{
+  echo "$(machine) load average $publish_load_before before and $publish_load_after after the runs. $runs runs each;" \
+    "program and reference in alternating order, each run into a fresh site."
+  echo
+  header
+  row "publish with patches" "2,000 files of 16 KiB, 1,000 changed, for two earlier versions: 2,000 patches, signed" \
+    "$work/publish-patches.txt" ms "ms (sha256sum and zstd -9 --patch-from by hand)" 2 "× by hand" "≤ 1.0 × by hand" 1.0
+  row "publish with patches, in all" "the same" "$work/publish-seconds.txt" ms "ms (the limit)" 2 s "≤ 10 s" 10
+  row "patch bytes" "the 2,000 patches above" "$work/publish-bytes.txt" bytes "bytes (zstd -9 --patch-from)" 3 \
+    "× zstd's" "≤ 1.0 × zstd's" 1.0
+  row "publish without patches" "10,000 files of 16 KiB for one earlier version without its files, signed" \
+    "$work/publish-plain.txt" ms "ms (sha256sum of the files)" 2 "× sha256sum" "≤ 1.2 × sha256sum" 1.2
+} >"$table"
+write_block bench:publish "$table"
 fi

@@ -120,7 +120,7 @@ drive_delta() {
   done < <(listed_files "$site/check.update")
   requested /updater/0.3/Tarnwick.exe.zst-patch || { echo "the program's patch was not fetched" >&2; return 1; }
   ! requested /updater/0.3/Tarnwick.exe || { echo "the program was fetched whole" >&2; return 1; }
-  ! requested /updater/0.3/data/extra.dat || { echo "the current extra.dat was fetched" >&2; return 1; }
+  ! requested /updater/0.3/extra.dat || { echo "the current extra.dat was fetched" >&2; return 1; }
 }
 
 drive_newupdater() {

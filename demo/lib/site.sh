@@ -1,12 +1,14 @@
-# Lays out the update site that one run serves: the main demo site, the scenario's own files
-# over it, and the program file of a few MiB, made here instead of being kept in the repository;
-# then publishes it as a publisher would, with the demo key (digests written, manifest signed,
-# and for the delta scenario patches against the files 0.3 shipped).
+# Publishes the update site that one run serves, as a publisher would: the demo release (0.4,
+# its files in demo/release/ with the scenario's own in demo/scenarios/SCENARIO/, and the program
+# file of a few MiB, made here instead of being kept in the repository) for installations of 0.3,
+# by tarnwick-publish with the demo key (digests written, manifests signed, and for the delta
+# scenario patches against the files 0.3 shipped).
 # shellcheck shell=bash
 
 DEMO_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 DEMO_SCENARIOS=(main uptodate failure newupdater tampered delta)
 STAGED_SITE=  # the folder stage_site last laid out, for the drivers' checks
+PUBLISH_BIN=  # the tarnwick-publish that stage_site runs; set by whoever sources this file
 # The demo key pair: demo.sh builds the updater with the public key, stage_site signs with the
 # secret one. A demo key only: its secret half is in the repository.
 DEMO_SIGNING_KEY_FILE="$DEMO_DIR/demo-key/minisign.key"
@@ -22,31 +24,37 @@ set_language() {
 }
 
 # stage_site SCENARIO DEST [LANG]
-# A language other than English also goes into the site's new Preferences.ini: the completion
+# A language other than English also goes into the release's new Preferences.ini: the completion
 # page reads the language from that file after it has been replaced, and a publisher serving
 # Dutch users would ship theirs with Lang=Nederlands.
 stage_site() {
   local scenario=$1 dest=$2 lang=${3:-}
-  mkdir -p "$dest"
-  cp -R "$DEMO_DIR/site/." "$dest/"
   [[ " ${DEMO_SCENARIOS[*]} " == *" $scenario "* ]] || { echo "unknown scenario: $scenario" >&2; return 1; }
-  if [[ -d "$DEMO_DIR/sites/$scenario" ]]; then
-    cp -R "$DEMO_DIR/sites/$scenario/." "$dest/"
+  local release shipped= options=(--release "0.4 second beta")
+  release=$(mktemp -d)
+  cp -R "$DEMO_DIR/release/." "$release/"
+  if [[ -d "$DEMO_DIR/scenarios/$scenario" ]]; then
+    cp -R "$DEMO_DIR/scenarios/$scenario/." "$release/"
   fi
-  local version="$dest/updater/0.3" shipped=
-  if [[ "$scenario" == delta ]]; then
-    shipped=$(mktemp -d)
+  case "$scenario" in
+    uptodate) options=(--release 0.3) ;;
+    newupdater) options+=(--newupdater 0.3 --shipped 0.3) ;;
+    delta) shipped=$(mktemp -d); options+=(--shipped "0.3=$shipped") ;;
+    *) options+=(--shipped 0.3) ;;
+  esac
+  if [[ -n "$shipped" ]]; then
     cp -R "$DEMO_DIR/app/." "$shipped/"
     add_shipped_files "$scenario" "$shipped"
-    changed_program "$shipped/Tarnwick.exe" > "$version/Tarnwick.exe"
+    changed_program "$shipped/Tarnwick.exe" > "$release/Tarnwick.exe"
   else
-    head -c $((8 * 1024 * 1024 + 4321)) /dev/urandom > "$version/Tarnwick.exe"
+    head -c $((8 * 1024 * 1024 + 4321)) /dev/urandom > "$release/Tarnwick.exe"
   fi
   if [[ -n "$lang" && "$lang" != English ]]; then
-    set_language "$version/Preferences.ini" "$lang"
+    set_language "$release/Preferences.ini" "$lang"
   fi
-  "$DEMO_DIR/../scripts/publish-site.sh" -s "$DEMO_SIGNING_KEY_FILE" ${shipped:+--from "$shipped"} "$version" > /dev/null
-  [[ -z "$shipped" ]] || rm -rf -- "$shipped"
+  "$PUBLISH_BIN" --site "$dest/updater" "${options[@]:0:2}" "$release" "${options[@]:2}" \
+    -s "$DEMO_SIGNING_KEY_FILE" -q
+  rm -rf -- "$release" ${shipped:+"$shipped"}
   case "$scenario" in
     # A file the publisher listed and signed but never uploaded.
     failure) rm "$dest/updater/0.3/changes.txt" ;;
@@ -84,7 +92,7 @@ changed_program() {
 add_shipped_files() {
   [[ "$1" == delta ]] || return 0
   shipped_program > "$2/Tarnwick.exe"
-  cp "$DEMO_DIR/site/updater/0.3/data/extra.dat" "$2/extra.dat"
+  cp "$DEMO_DIR/release/extra.dat" "$2/extra.dat"
 }
 
 # listed_files MANIFEST: the names its <file> element lists, one a line.

@@ -2,19 +2,21 @@
 # End-to-end roads: the real tarnwick-updater runs from a temporary Tarnwick folder on a private
 # Xvfb display against nginx (and tinyproxy) on 127.0.0.1, driven only from outside the process;
 # a road looks only at what the person and the servers see.
-# Usage: roads.sh ROAD PORT UPDATER HTTPS_UPDATER NAMED_UPDATER CLOSE_REQUEST
+# Usage: roads.sh ROAD PORT UPDATER HTTPS_UPDATER NAMED_UPDATER CLOSE_REQUEST PUBLISH
 # The updaters talk to http://127.0.0.1:PORT, https://tarnwick-site.test:PORT and
-# http://tarnwick-site.test:PORT; CLOSE_REQUEST sends a window manager's close request.
+# http://tarnwick-site.test:PORT; CLOSE_REQUEST sends a window manager's close request; PUBLISH
+# publishes the sites.
 set -eEuo pipefail
 ROAD=$1 PORT=$2 BIN=$3 HTTPS_BIN=$4 NAMED_BIN=$5 CLOSE=$6 HOST=tarnwick-site.test
 # A mount namespace of the road's own, where it can: the net road gives it a host name and a
 # test authority there, so nothing changes on the machine.
 [[ -n ${E2E_NAMESPACE:-} ]] || ! unshare -m true 2> /dev/null || E2E_NAMESPACE=1 exec unshare -m "$BASH" "$0" "$@"
 for lib in procs site server xsession window drive; do source "$(dirname "$0")/../../demo/lib/$lib.sh"; done
+PUBLISH_BIN=$7
 unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY all_proxy ALL_PROXY
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-e2e.XXXXXX") FAILURES=0
 APP=$WORK/Tarnwick SITE=$WORK/www/updater/0.3 LOG=$WORK/site/access.log
-FILES=(Tarnwick.exe Preferences.ini readme.txt data/extra.dat)
+FILES=(Preferences.ini Tarnwick.exe extra.dat readme.txt)
 trap 'echo "FAILED: line $LINENO: $BASH_COMMAND" >&2' ERR
 trap 'status=$?; stop_tracked; ((status % 77)) && echo "kept for a look: $WORK" >&2 || rm -rf "$WORK"' EXIT
 skip() { echo "SKIPPED: $*"; exit 77; }
@@ -115,8 +117,8 @@ road_main() { stage_site main "$WORK/www"; serve site "$PORT" ""; whole "$BIN"; 
 # completion (Next and the progress bar must be gone), the new Preferences.ini put in place
 # anyway (its version would hide the update that is still missing).
 road_failure() { stage_site failure "$WORK/www"; serve site "$PORT" ""
-  failing "$BIN" 1; folder Tarnwick.exe readme.txt data/extra.dat
-  saw "$LOG" "$M3"$'\n'"$(get Tarnwick.exe Preferences.ini 'changes.txt 404' readme.txt data/extra.dat)"; }
+  failing "$BIN" 1; folder Tarnwick.exe extra.dat readme.txt
+  saw "$LOG" "$M3"$'\n'"$(get Preferences.ini Tarnwick.exe 'changes.txt 404' extra.dat readme.txt)"; }
 # The installed version is published. Guards against: an equal version taken for a newer one (a
 # third manifest fetch, files fetched or written), Next left on the page, a page drawn out of
 # the window's layout: ink only on the shown controls, the logo and the room the self-sizing
@@ -167,7 +169,7 @@ road_leave() { stage_site main "$WORK/www"
     go "$BIN"; to_result new_version; click_control "$WIN" cmdNext
     wait_until 30 receiving || die "the download of Tarnwick.exe did not start"
     if [[ $how == close ]]; then "$CLOSE" "$WIN"; else click_control "$WIN" cmdCancel; fi
-    ends "$how during the download" 3; folder; saw "$LOG" "$M3"$'\n'"$(get Tarnwick.exe)"
+    ends "$how during the download" 3; folder; saw "$LOG" "$M3"$'\n'"$(get Preferences.ini Tarnwick.exe)"
   done; }
 
 # The test authority, trusted the way the system trusts any (hashed in /etc/ssl/certs and in its
@@ -220,6 +222,29 @@ road_net() { [[ -n ${E2E_NAMESPACE:-} ]] || skip "no mount namespace of its own 
   whole "$NAMED_BIN" HTTP_PROXY="$through" no_proxy=$HOST; saw "$WORK/proxy/access.log" ""
   refused "$NAMED_BIN" http_proxy="http://127.0.0.1:$(pick_free_port)"
   proxy "Deny 127.0.0.1"; refused "$NAMED_BIN" HTTP_PROXY="$through"; saw "$LOG" ""; }
+
+# install VERSION [FOLDER]: the files VERSION shipped (or FOLDER's) and the updater, started.
+install() { rm -rf "$APP"; mkdir -p "$APP"; cp -R "${2:-$WORK/shipped/$1}/." "$APP/"; cp "$BIN" "$APP/tarnwick-updater"
+  : > "$LOG"; start_updater "$APP" "$WORK"; }
+# A release for three earlier versions, published by one command. Guards against: an earlier
+# version's folder that does not update through the real window (every file of the release byte
+# for byte, Lang\Deutsch.ini in its sub-folder included), a program fetched whole instead of as
+# the patch against the copy that version shipped, a release's own folder not up to date.
+road_earlier_versions() { local v from=$WORK/from.bin rel=$WORK/release name
+  shipped_program > "$from"; mkdir -p "$rel"
+  for v in 0.1 0.2 0.3; do mkdir -p "$WORK/shipped/$v"; cp -R "$DEMO_DIR/app/." "$WORK/shipped/$v/"
+    changed_program "$from" > "$WORK/shipped/$v/Tarnwick.exe"; from=$WORK/shipped/$v/Tarnwick.exe
+    printf '[Settings]\r\nVersion=%s\r\n' "$v" > "$WORK/shipped/$v/Preferences.ini"; done
+  cp -R "$WORK/shipped/0.3/." "$rel/"; changed_program "$from" > "$rel/Tarnwick.exe"
+  printf '[Settings]\r\nVersion=0.4\r\n' > "$rel/Preferences.ini"; printf '; 0.4\r\n' >> "$rel/Lang/Deutsch.ini"
+  "$PUBLISH_BIN" --site "$WORK/www/updater" --release 0.4 "$rel" --shipped 0.1="$WORK/shipped/0.1" \
+    --shipped 0.2="$WORK/shipped/0.2" --shipped 0.3="$WORK/shipped/0.3" -s "$DEMO_SIGNING_KEY_FILE" -q
+  chmod -R a+rX "$WORK/www"; serve site "$PORT" ""
+  for v in 0.1 0.2 0.3; do install "$v"; to_result new_version; click_control "$WIN" cmdNext; on complete
+    while read -r name; do cmp -s "$rel/$name" "$APP/$name" || fail "$name is not 0.4's after updating $v"
+    done < <(cd "$rel" && find . -type f); click_control "$WIN" cmdCancel; ends Complete 20
+    requests "$LOG" | grep -qx "GET /updater/$v/Tarnwick.exe.zst-patch 200" || fail "$v did not fetch the patch"; done
+  install 0.4 "$rel"; to_result up_to_date; click_control "$WIN" cmdCancel; ends Complete 20; }
 
 "road_$ROAD"
 ((FAILURES == 0)) || exit 1

@@ -1,11 +1,10 @@
 // The publisher's signature and the per-file digests, from the rules to the window. Keys,
 // signatures and signed sites are made at test time by the real minisign tool (sites through
-// scripts/publish-site.sh), never by the code under test.
+// tarnwick-publish), never by the code under test.
 #include "support/WindowFixture.h"
 #include "update/ManifestDigests.h"
 #include "update/Signature.h"
 
-#include <QCryptographicHash>
 #include <QProcess>
 
 namespace tarnwick::test {
@@ -93,17 +92,20 @@ TEST(Trust, WindowRows)
         if (signature != NoKey) {
             const TempAppFolder site;
             for (const QString& file : files)
-                site.Write(file, h.site.Body(kSite + file));
-            // Announces a newer updater where the signature fails: start-up must not act on it.
-            site.Write(u"check.update"_s, Manifest(u"0.4 second beta"_s, files, signature == Valid ? "0.2" : "0.3"));
-            const QString keys[] = {NewKey(site, u"a"_s), NewKey(site, u"b"_s)};  // not listed: publishing leaves them
+                site.Write("dist/" + file, h.site.Body(kSite + file));
+            const QString keys[] = {NewKey(site, u"a"_s), NewKey(site, u"b"_s)};
             h.setup.signingKey = keys[signature == OtherKey];
-            RunTool(TARNWICK_PUBLISH_SITE, {"-s", site.FilePath(u"a.key"_s), site.Path()});
+            // Announces a newer updater where the signature fails: start-up must not act on it.
+            RunTool(TARNWICK_PUBLISH, {"--site", site.FilePath("updater"), "--release", "0.4 second beta",
+                                       site.FilePath("dist"), "--shipped", "0.3", "-q", "--newupdater",
+                                       signature == Valid ? "0.2" : "0.3", "-s", site.FilePath(u"a.key"_s)});
             const QMap<QString, QByteArray> published = site.Snapshot();
-            h.site.Put(kManifest, published[u"check.update"_s].replace('4', signature == Earlier ? '5' : '4'));
+            h.site.Put(kManifest,
+                       published[u"updater/0.3/check.update"_s].replace('4', signature == Earlier ? '5' : '4'));
             if (signature != Missing)
-                h.site.Put(kManifest + ".minisig",
-                           signature == ErrorPage ? "<html>404</html>" : published[u"check.update.minisig"_s]);
+                h.site.Put(kManifest + ".minisig", signature == ErrorPage
+                                                       ? "<html>404</html>"
+                                                       : published[u"updater/0.3/check.update.minisig"_s]);
             h.site.Put(kSite + files[0], "changed on the site after signing");
         }
         ASSERT_TRUE(h.StartUp() == StartUpResult::ShowWindow && h.RunCheck());
@@ -116,45 +118,6 @@ TEST(Trust, WindowRows)
             saved.insert(files[i], h.Statuses()[i] == u"Done"_s ? h.site.Body(kSite + files[i]) : h.before[files[i]]);
         h.ExpectFolder(saved);
     }
-}
-
-// Guards against publishing what the updater would misread, and against a failed signing that changes anything.
-TEST(Trust, PublishRefusalRows)
-{
-    const TempAppFolder site;
-    NewKey(site, u"a"_s);
-    for (const char* file : {"a", "\r\nb", "d/.a.tarnwick-part", "check.update.minisig"})
-        site.Write(file, "x");
-    const std::pair<QByteArray, const char*> rows[] = {
-        {"<ver>\r\n  0.4\r\n</ver><file>a</file>", "a"},              // the version on a line of its own
-        {"<file>a</file>", "a"},                                      // no version
-        {"<ver>0.4</ver><file>a<br>\r\nb</file>", "a"},               // a name holding CR LF
-        {"<ver>0.4</ver><file>a<br>d/.a.tarnwick-part</file>", "a"},  // one of the updater's part files
-        {"<ver>0.5</ver><file>a</file>", "missing"},                  // the signing fails
-    };
-    for (const auto& [manifest, key] : rows) {
-        SCOPED_TRACE(manifest.toStdString());
-        site.Write(u"check.update"_s, manifest);
-        const QMap<QString, QByteArray> before = site.Snapshot();
-        EXPECT_EQ(QProcess::execute(TARNWICK_PUBLISH_SITE, {"-s", site.FilePath(key + u".key"_s), site.Path()}), 1);
-        EXPECT_EQ(site.Snapshot(), before);
-    }
-}
-
-// Guards against a patch listed for a copy other than the shipped one, or one that does not give back the new file.
-TEST(Trust, PublishPatch)
-{
-    const TempAppFolder site, old;  // old: the files as 0.3 shipped them, and the key
-    const QByteArray exe = QCryptographicHash::hash("3", QCryptographicHash::Sha512).repeated(4096), p = "a.zst-patch";
-    old.Write(u"a"_s, exe), old.Write(u"b"_s, "="), site.Write(u"d/b"_s, "="), NewKey(old, u"k"_s);
-    site.Write(u"a"_s, QByteArray(exe).replace(9, 3, "0.4").replace(99999, 3, "0.4"));
-    site.Write(u"check.update"_s, "<ver>0.4</ver><file>a<br>d/b</file>");
-    RunTool(TARNWICK_PUBLISH_SITE, {"-s", old.FilePath(u"k.key"_s), "--from", old.Path(), site.Path()});
-    RunTool(u"zstd"_s, {"-qd", "--patch-from=" + old.FilePath(u"a"_s), site.FilePath(p), "-o", old.FilePath(u"new"_s)});
-    const auto sum = [](QByteArrayView b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex(); };
-    const QMap<QString, QByteArray> now = site.Snapshot();
-    EXPECT_TRUE(now[u"check.update"_s].contains("<patch>" + sum(exe) + ' ' + sum(now[p]) + "<br></patch>"));
-    EXPECT_EQ(old.Snapshot()[u"new"_s], now[u"a"_s]);
 }
 
 }  // namespace tarnwick::test
