@@ -73,8 +73,8 @@ FrmMainUpdater::FrmMainUpdater(UpdaterSetup setup, QWidget* parent)
         m_setup.endProgram = [] { QCoreApplication::exit(0); };
     CreateControls();
     m_diskWork = new DiskWork(this);
-    m_arrivedFiles = new GroupCommit(&m_partRecord, this);
-    m_lastFiles = new GroupCommit(&m_partRecord, this);
+    m_arrivedFiles = new GroupCommit(&m_partRecord, true, this);
+    m_lastFiles = new GroupCommit(&m_partRecord, false, this);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }

@@ -43,7 +43,13 @@ struct GroupCommit::Sealed {
     std::atomic<bool> flushed = false;
 };
 
-GroupCommit::GroupCommit(PartRecord* record, QObject* parent) : QObject(parent), m_record(record) {}
+GroupCommit::GroupCommit(PartRecord* record, bool placeWhenDue, QObject* parent)
+    : QObject(parent), m_record(record), m_placeWhenDue(placeWhenDue)
+{
+    m_due.setSingleShot(true);
+    m_due.setInterval(kMaxWait);
+    connect(&m_due, &QTimer::timeout, this, &GroupCommit::Seal);
+}
 
 GroupCommit::~GroupCommit()
 {
@@ -57,8 +63,11 @@ GroupCommit::~GroupCommit()
 
 void GroupCommit::Add(std::unique_ptr<PartFile> file)
 {
-    if (m_waiting.empty())
+    if (m_waiting.empty()) {
         m_age.start();
+        if (m_placeWhenDue)
+            m_due.start();
+    }
     m_waiting.push_back({std::move(file), nullptr});
 }
 
@@ -90,9 +99,14 @@ void GroupCommit::Seal()
     m_sealed = std::make_unique<Sealed>();
     m_sealed->group = std::move(m_waiting);
     m_waiting.clear();
-    m_sealed->flusher = std::thread([sealed = m_sealed.get()] {
+    m_due.stop();
+    m_sealed->flusher = std::thread([this, sealed = m_sealed.get()] {
         sealed->durable = MakeDurable(sealed->group);
         sealed->flushed = true;
+        // Delivered by whatever event loop runs next on the window's thread; dropped with the
+        // group if it goes first.
+        if (m_placeWhenDue)
+            QMetaObject::invokeMethod(this, &GroupCommit::Settle, Qt::QueuedConnection);
     });
 }
 
@@ -109,12 +123,14 @@ int GroupCommit::Commit()
     // group of its own.
     std::vector<Waiting> group = std::move(m_waiting);
     m_waiting.clear();
+    m_due.stop();
     std::vector<bool> durable = MakeDurable(group);
     return failed + PutInPlace(group, durable);
 }
 
 void GroupCommit::Discard()
 {
+    m_due.stop();
     m_waiting.clear();  // each part file is removed as it goes
 }
 

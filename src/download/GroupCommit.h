@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -26,7 +27,10 @@ public:
     using Outcome = std::function<void(bool committed)>;
 
     // record: where the run names its part files (it is flushed with each group), or nullptr.
-    explicit GroupCommit(PartRecord* record = nullptr, QObject* parent = nullptr);
+    // placeWhenDue: a group seals itself once due by age, and a sealed group takes its place as
+    // soon as its flush ends, whatever the caller waits for meanwhile (a large file arriving
+    // behind small ones); otherwise files wait for the caller's Settle, Seal or Commit.
+    explicit GroupCommit(PartRecord* record = nullptr, bool placeWhenDue = false, QObject* parent = nullptr);
     ~GroupCommit() override;  // commits what is still waiting, telling no one
 
     PartRecord* Record() const { return m_record; }
@@ -56,6 +60,8 @@ private:
     int PutInPlace(std::vector<Waiting>& group, const std::vector<bool>& durable);
 
     PartRecord* m_record = nullptr;
+    bool m_placeWhenDue = false;
+    QTimer m_due;
     std::vector<Waiting> m_waiting;
     std::unique_ptr<Sealed> m_sealed;
     QElapsedTimer m_age;

@@ -182,24 +182,28 @@ TEST(WindowRoad, UpToDate)
 // Guards Escape (Cancel) while a fetch waits, in the check run and in a download: the fetch is
 // abandoned, not waited out; the program ends; nothing is written afterwards (the old file
 // whole, no temporary file, the queue stopped, the Preferences.ini that arrived before kept
-// back) and no message shows.
+// back) and no message shows. A file that arrived before the slow one is in place and "Done"
+// within a second, not left waiting behind it.
 TEST(WindowRoad, CancelWhileAFetchWaits)
 {
     for (const bool download : {false, true}) {
         SCOPED_TRACE(download ? "download" : "check run");
         WindowFixture h;
-        h.Publish({{"Preferences.ini", "[Settings]\r\nVersion=0.4"}, {"Tarnwick.exe", kNewExe}});
+        h.Publish({{"A.txt", "first"}, {"Preferences.ini", "[Settings]\r\nVersion=0.4"}, {"Tarnwick.exe", kNewExe}});
         ASSERT_EQ(h.StartUp(), StartUpResult::ShowWindow);
         ASSERT_TRUE(!download || h.RunCheck());
         const QString slow = download ? kSite + "Tarnwick.exe" : kManifest;
         h.site.SetFault(slow, {.pieces = 10, .delay = 2s});  // twenty seconds of bytes
-        const auto cancel = OnRequest(h, slow, [] { Press(Qt::Key_Escape); });
+        const auto cancel = OnRequest(h, slow, [&] {
+            EXPECT_TRUE(!download || QTest::qWaitFor([&] { return h.Statuses().first() == "Done"; }, 1000));
+            Press(Qt::Key_Escape);
+        });
         const auto started = std::chrono::steady_clock::now();
         download ? h.RunDownloads() : void(h.RunCheck());
         QCoreApplication::processEvents();  // notifications still queued must start nothing
         EXPECT_LT(std::chrono::steady_clock::now() - started, 10s) << "the fetch was waited out";
         EXPECT_TRUE(h.ended == 1 && !h.Window().isVisible() && h.messages.isEmpty() && h.site.requests.last() == slow);
-        h.ExpectFolder();
+        h.ExpectFolder(download ? QMap<QString, QByteArray>{{"A.txt", "first"}} : QMap<QString, QByteArray>{});
     }
 }
 
