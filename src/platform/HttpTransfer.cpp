@@ -169,6 +169,10 @@ struct HttpTransfer::Engine {
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        // A name lookup runs on a thread of libcurl's own, which ending a transfer would wait
+        // for: a name server that never answers would hold the start-up limit and Cancel until
+        // the lookup's own time-out. The lookup is left to end by itself instead.
+        curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Engine::OnBody);

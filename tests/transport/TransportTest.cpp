@@ -8,6 +8,13 @@
 #include <QSslKey>
 #include <QStringEncoder>
 
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace tarnwick::test {
 namespace {
 
@@ -160,6 +167,51 @@ TEST_P(Transport, AtEachPlace)
     EXPECT_EQ(download.Page(), row.fileOk
                                    ? "pbDownloading|Complete|lDownload||Click Complete to close.|Downloading complete!"
                                    : "Complete|lDownload||New version available:|0.4");
+}
+
+// In a forked copy of the test with a network and mounts of its own: a name server on
+// 127.0.0.1 that takes every query and never answers (the only one the resolver knows). Exits 0
+// when a fetch of a name there ends by its deadline and the transfer goes at once, 77 when the
+// copy could not be set up.
+int FetchWithASilentResolver()
+{
+    const QTemporaryDir dir;
+    QFile conf(dir.filePath("resolv.conf"));
+    ifreq lo{};
+    std::strcpy(lo.ifr_name, "lo");
+    sockaddr_in dns{.sin_family = AF_INET, .sin_port = htons(53), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        !conf.open(QIODevice::WriteOnly) || !conf.write("nameserver 127.0.0.1\noptions timeout:30 attempts:1\n") ||
+        !conf.flush() || ::mount(QFile::encodeName(conf.fileName()), "/etc/resolv.conf", nullptr, MS_BIND, nullptr))
+        return 77;
+    const int net = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (::ioctl(net, SIOCGIFFLAGS, &lo) || (lo.ifr_flags |= IFF_UP, ::ioctl(net, SIOCSIFFLAGS, &lo)) ||
+        ::bind(::socket(AF_INET, SOCK_DGRAM, 0), reinterpret_cast<sockaddr*>(&dns), sizeof dns))
+        return 77;
+    QElapsedTimer clock;
+    clock.start();
+    auto transfer = std::make_unique<HttpTransfer>(QString());
+    transfer->SetDeadline(QDeadlineTimer(300ms));
+    const bool failed = !transfer->OpenUrl("http://silent.tarnwick.example/check.update").ok();
+    transfer.reset();
+    return failed && clock.elapsed() < 2000 ? 0 : 1;
+}
+
+// Guards the start-up limit and Cancel against a name server that never answers: the fetch ends
+// by its deadline and the transfer goes at once, instead of both waiting for the lookup's own
+// time-out. A real process: only a network of its own has such a name server.
+TEST(Resolver, ASilentNameServerHoldsNothing)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a network of its own needs root";
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(FetchWithASilentResolver());
+    int status = 0;
+    QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 60000) || (::kill(child, SIGKILL), 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no network namespace here";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the fetch or the transfer waited for the lookup";
 }
 
 }  // namespace
