@@ -4,6 +4,8 @@
 #include "settings/IniFile.h"
 #include "settings/Language.h"
 
+#include <QWidget>
+
 namespace tarnwick {
 
 void FrmMainUpdater::ApplyLanguage()
@@ -14,9 +16,17 @@ void FrmMainUpdater::ApplyLanguage()
     const QString file = LanguageFilePath(AppFolder(), language);
     const QString section = objectName();
     for (QObject* control : Controls()) {
-        // Controls without a caption (bars, list, line, timer, transfers) are left alone.
-        if (HasCaption(control))
-            SetCaption(control, ReadIniValue(file, section, control->objectName(), {}));
+        const QString text = ReadIniValue(file, section, control->objectName(), {});
+        if (HasCaption(control)) {
+            SetCaption(control, text);
+            continue;
+        }
+        // The list and the bars have no caption, but a name for screen readers: it too is
+        // taken from the key of the control's name where the file has one, and stays English
+        // where it has none. The line, the timer and the transfers are left alone.
+        if (auto* widget = qobject_cast<QWidget*>(control);
+            widget && !widget->accessibleName().isEmpty() && !text.isEmpty())
+            widget->setAccessibleName(text);
     }
 }
 

@@ -142,13 +142,15 @@ TEST(WindowRoad, FailuresWithMessagesFromTheLanguageFile)
 }
 
 // Guards the language rule on the window: captions from the language file, a missing key
-// emptying its caption, the window caption staying; and the completion texts read afresh from
+// emptying its caption, the window caption staying, the list named for screen readers from
+// the file and a bar whose key is empty keeping its English name; and the completion texts read afresh from
 // a Preferences.ini that the run itself replaced.
 TEST(WindowRoad, LanguageFileAndPreferencesReplacedDuringTheRun)
 {
     WindowFixture h;
     h.folder.WritePreferences("0.3", "Deutsch");
-    h.folder.WriteLanguage("Deutsch", {"cmdNext=&Weiter >", "lblExplain=Weiter drücken.", "VersionExplain=Neu:"});
+    h.folder.WriteLanguage("Deutsch", {"cmdNext=&Weiter >", "lblExplain=Weiter drücken.",
+                                       "VersionExplain=Neu:", "lDownload=Dateien", "pbStatusCheck="});
     h.folder.WriteLanguage("Nederlands",
                            {"VersionExplain3=Sluiten", "VersionExplain4=Klaar!", "NextToDownload2=Klik."});
     h.before = h.folder.Snapshot();
@@ -156,6 +158,8 @@ TEST(WindowRoad, LanguageFileAndPreferencesReplacedDuringTheRun)
     ASSERT_EQ(h.StartUp(), StartUpResult::ShowWindow);
     EXPECT_EQ(h.Window().windowTitle() + h.Window().lblWelcome->text(), "Tarnwick Updater");
     EXPECT_EQ(h.Page(), "|&Weiter >|Weiter drücken.");
+    EXPECT_EQ(h.Window().lDownload->accessibleName() + h.Window().pbStatusCheck->accessibleName(),
+              "DateienUpdate check");
     ASSERT_TRUE(h.RunCheck());
     EXPECT_EQ(h.Window().lblVersionExplain->text(), "Neu:");
     h.RunDownloads();
