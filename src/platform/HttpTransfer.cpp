@@ -85,39 +85,49 @@ RangeAnswer ClassifyRangeAnswer(long status, QByteArrayView contentRange, qint64
                : RangeAnswer::Refused;
 }
 
-// The state of one fetch while it waits: where the body goes, what the current answer said,
-// what has arrived and why it failed, if it did.
+// The state of one fetch: its request, where the body goes, what the current answer said, what
+// has arrived and why it failed, if it did. A redirect's hop is the same fetch.
 struct HttpTransfer::Run {
+    ~Run();
+
+    std::shared_ptr<Engine> engine;
+    CURL* easy = nullptr;
+    curl_slist* ranged = nullptr;  // the request's headers with If-Range, for the rest of a resource
     QIODevice* sink = nullptr;
     qint64 textLimit = 0;
     qint64 from = 0;  // above 0: the rest of the resource is asked for
-    QEventLoop loop;
+    QByteArray validator;
+    QByteArray address;
+    int hop = 0;
+    std::chrono::milliseconds idleTimeout{0};
+    QDeadlineTimer deadline;
+    bool ahead = false;   // takes no more than kAheadBody until it is waited for
+    bool paused = false;  // held there
+    QEventLoop* waiting = nullptr;
+    QTimer idle;
     FetchResult result;
     QString failure;
+    QString refused;
     bool aborted = false;
-    bool done = false;
+    bool finished = false;
     CURLcode code = CURLE_OK;
     long status = 0;                  // of the answer being read; a redirect's answer is replaced
     std::vector<QByteArray> lengths;  // every Content-Length of that answer
     QByteArray etag, lastModified, contentRange;
     QElapsedTimer sinceBytes;
-
-    void Fail(const QString& why)
-    {
-        if (failure.isEmpty())
-            failure = why;
-        loop.quit();
-    }
+    char error[CURL_ERROR_SIZE] = {};
 
     bool Stopped() const { return aborted || !failure.isEmpty(); }
 
     // Why the finished answer is not a whole body, or nothing when it is.
-    QString Verdict(const char* curlError) const
+    QString Verdict() const
     {
+        if (!refused.isEmpty())
+            return refused;
         if (!failure.isEmpty())
             return failure;
         if (code != CURLE_OK)
-            return QString::fromUtf8(*curlError ? curlError : curl_easy_strerror(code));
+            return QString::fromUtf8(*error ? error : curl_easy_strerror(code));
         if (status != (from > 0 ? 206 : 200))
             return u"HTTP status %1"_s.arg(status);
         // A body must be exactly as long as its answer announced; an answer announcing two
@@ -137,30 +147,58 @@ struct HttpTransfer::Run {
             return u"body of %1 bytes does not match Content-Length %2"_s.arg(result.received).arg(announced.front());
         return {};
     }
+
+    FetchResult Outcome()
+    {
+        FetchResult outcome = std::move(result);
+        if (aborted) {
+            outcome.outcome = FetchResult::Outcome::Cancelled;
+            outcome.error = u"aborted"_s;
+        } else {
+            outcome.error = Verdict();
+            outcome.outcome = outcome.error.isEmpty() ? FetchResult::Outcome::Ok : FetchResult::Outcome::Failed;
+        }
+        if (!outcome.ok())
+            outcome.body.clear();
+        return outcome;
+    }
 };
 
 // libcurl driven from the window's own event loop: its sockets are watched by socket notifiers
-// and its time-outs by a timer, so a fetch costs no thread hops and the nested wait behaves
-// like any other event-loop wait. One easy handle is kept for the transfer's life, so its
-// connection is reused from one file to the next.
+// and its time-outs by a timer, so a fetch costs no thread hops and the nested wait behaves like
+// any other event-loop wait. One multi handle for all fetches keeps their connections, so a
+// connection is reused from one file to the next and up to kMaxInFlight run side by side.
 struct HttpTransfer::Engine {
     Engine()
     {
         curl_global_init(CURL_GLOBAL_DEFAULT);
         multi = curl_multi_init();
-        easy = curl_easy_init();
         curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Engine::OnSocket);
         curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
         curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Engine::OnTimer);
         curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, long(kMaxInFlight));
+        curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, long(kMaxInFlight));
+        curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
         curlTimer.setSingleShot(true);
         QObject::connect(&curlTimer, &QTimer::timeout, [this] { Act(CURL_SOCKET_TIMEOUT, 0); });
-        idleTimer.setSingleShot(true);
-        QObject::connect(&idleTimer, &QTimer::timeout, [this] { CheckIdle(); });
-
         // The bytes as the site stores them: no Accept-Encoding but identity, and no decoding,
         // so a .tar.gz a misconfigured server labels as gzip arrives as stored.
         headers = curl_slist_append(headers, "Accept-Encoding: identity");
+    }
+
+    ~Engine()
+    {
+        curlTimer.stop();
+        curl_multi_cleanup(multi);
+        curl_slist_free_all(headers);
+        curl_global_cleanup();
+    }
+
+    void Prepare(Run& run)
+    {
+        CURL* easy = run.easy = curl_easy_init();
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, &run);
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
         curl_easy_setopt(easy, CURLOPT_USERAGENT, "TarnwickUpdater/0.2");
@@ -174,70 +212,110 @@ struct HttpTransfer::Engine {
         // the lookup's own time-out. The lookup is left to end by itself instead.
         curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, run.error);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Engine::OnBody);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &run);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Engine::OnHeader);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &run);
+        if (!authorities.isEmpty()) {
+            curl_easy_setopt(easy, CURLOPT_CAINFO, authorities.constData());
+            curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+        }
+        QObject::connect(&run.idle, &QTimer::timeout, [this, &run] { CheckIdle(run); });
+        run.idle.setSingleShot(true);
     }
 
-    ~Engine()
-    {
-        curlTimer.stop();
-        idleTimer.stop();
-        curl_multi_remove_handle(multi, easy);
-        curl_easy_cleanup(easy);
-        curl_multi_cleanup(multi);
-        curl_slist_free_all(headers);
-        curl_global_cleanup();
-    }
-
-    // Runs one request to its end (or its abort) inside a nested event loop.
-    void Perform(const QByteArray& url, std::chrono::milliseconds timeout, const QByteArray& validator)
+    // Sends the run's request to its current address.
+    void Send(Run& run)
     {
         // The rest of a resource only while it is still the one whose start arrived.
-        const QByteArray range = run->from > 0 ? QByteArray::number(run->from) + '-' : QByteArray();
-        curl_easy_setopt(easy, CURLOPT_RANGE, range.isEmpty() ? nullptr : range.constData());
-        curl_slist* ranged =
-            range.isEmpty() ? nullptr : curl_slist_append(nullptr, ("If-Range: " + validator).constData());
-        for (const curl_slist* header = headers; ranged && header; header = header->next)
-            ranged = curl_slist_append(ranged, header->data);
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, ranged ? ranged : headers);
-        retired.clear();  // no notifier of this engine is delivering now
-        error[0] = '\0';
-        run->done = false;
-        run->code = CURLE_OK;
-        run->status = 0;
-        run->lengths.clear();
-        curl_easy_setopt(easy, CURLOPT_URL, url.constData());
-        if (const std::optional<QByteArray> proxy = proxies.For(url))
-            curl_easy_setopt(easy, CURLOPT_PROXY, proxy->constData());
-        idleTimeout = timeout;
-        run->sinceBytes.start();
-        CheckIdle();
-        if (!run->Stopped())
-            curl_multi_add_handle(multi, easy);
-        if (!run->done && !run->Stopped())
-            run->loop.exec();
-        idleTimer.stop();
-        curl_multi_remove_handle(multi, easy);
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-        curl_slist_free_all(ranged);
+        const QByteArray range = run.from > 0 ? QByteArray::number(run.from) + '-' : QByteArray();
+        curl_easy_setopt(run.easy, CURLOPT_RANGE, range.isEmpty() ? nullptr : range.constData());
+        if (!range.isEmpty() && !run.ranged) {
+            run.ranged = curl_slist_append(nullptr, ("If-Range: " + run.validator).constData());
+            for (const curl_slist* header = headers; header; header = header->next)
+                run.ranged = curl_slist_append(run.ranged, header->data);
+            curl_easy_setopt(run.easy, CURLOPT_HTTPHEADER, run.ranged);
+        }
+        run.error[0] = '\0';
+        run.code = CURLE_OK;
+        run.status = 0;
+        run.lengths.clear();
+        curl_easy_setopt(run.easy, CURLOPT_URL, run.address.constData());
+        const std::optional<QByteArray> proxy = proxies.For(run.address);
+        if (proxy)
+            curl_easy_setopt(run.easy, CURLOPT_PROXY, proxy->constData());
+        // A fetch waits for a stream on a connection being opened rather than open another where
+        // the site may multiplex: over https, reached directly (through a proxy's connection
+        // libcurl has been seen to wait for ever).
+        curl_easy_setopt(run.easy, CURLOPT_PIPEWAIT,
+                         long(HasScheme(run.address, "https") && proxy && proxy->isEmpty()));
+        run.sinceBytes.start();
+        CheckIdle(run);
+        if (!run.finished)
+            curl_multi_add_handle(multi, run.easy);
     }
 
-    // Waits for whichever comes first: the time-out without a byte, or the deadline.
-    void CheckIdle()
+    // The current answer has ended: a redirect is followed, anything else ends the fetch.
+    void EndAnswer(Run& run)
     {
-        if (!run)
+        curl_multi_remove_handle(multi, run.easy);
+        if (!run.Stopped() && run.code == CURLE_OK && IsRedirect(run.status)) {
+            char* next = nullptr;
+            curl_easy_getinfo(run.easy, CURLINFO_REDIRECT_URL, &next);
+            const QByteArray target(next ? next : "");
+            if (!next)
+                run.refused = u"redirect without a location"_s;
+            else if (run.hop == kMaxRedirects)
+                run.refused = u"more than %1 redirects"_s.arg(kMaxRedirects);
+            else if (HasScheme(run.address, "https") && !HasScheme(target, "https"))
+                run.refused = u"redirect from https to %1"_s.arg(QString::fromUtf8(target));
+            else if (!IsWebAddress(target))
+                run.refused = u"not an http or https address: %1"_s.arg(QString::fromUtf8(target));
+            if (run.refused.isEmpty()) {
+                run.address = target;
+                ++run.hop;
+                Send(run);
+                return;
+            }
+        }
+        Finish(run);
+    }
+
+    void Finish(Run& run)
+    {
+        run.idle.stop();
+        run.finished = true;
+        if (run.waiting)
+            run.waiting->quit();
+    }
+
+    // Ends a fetch from outside libcurl's calls: a time-out, an abort, or the fetch's end.
+    void Stop(Run& run)
+    {
+        if (run.finished)
             return;
-        const auto quiet = std::chrono::milliseconds(run->sinceBytes.elapsed());
-        if (quiet >= idleTimeout)
-            run->Fail(u"no bytes for %1 ms"_s.arg(idleTimeout.count()));
-        else if (deadline.hasExpired())
-            run->Fail(u"deadline passed"_s);
-        else
-            idleTimer.start(std::min(idleTimeout - quiet,
-                                     std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration())));
+        curl_multi_remove_handle(multi, run.easy);
+        Finish(run);
+    }
+
+    // Fails the run whichever comes first: the time-out without a byte, or the deadline. A run
+    // held back ahead is not idle.
+    void CheckIdle(Run& run)
+    {
+        if (run.finished)
+            return;
+        if (run.paused)
+            run.sinceBytes.start();
+        const auto quiet = std::chrono::milliseconds(run.sinceBytes.elapsed());
+        if (quiet >= run.idleTimeout || run.deadline.hasExpired()) {
+            run.failure =
+                quiet >= run.idleTimeout ? u"no bytes for %1 ms"_s.arg(run.idleTimeout.count()) : u"deadline passed"_s;
+            Stop(run);
+            return;
+        }
+        run.idle.start(std::min(run.idleTimeout - quiet,
+                                std::chrono::ceil<std::chrono::milliseconds>(run.deadline.remainingTimeAsDuration())));
     }
 
     void Act(curl_socket_t socket, int events)
@@ -245,10 +323,11 @@ struct HttpTransfer::Engine {
         int running = 0;
         curl_multi_socket_action(multi, socket, events, &running);
         while (CURLMsg* message = curl_multi_info_read(multi, &running)) {
-            if (message->msg == CURLMSG_DONE && run) {
+            Run* run = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &run);
+            if (message->msg == CURLMSG_DONE && run && !run->finished) {
                 run->code = message->data.result;
-                run->done = true;
-                run->loop.quit();
+                EndAnswer(*run);
             }
         }
     }
@@ -259,13 +338,13 @@ struct HttpTransfer::Engine {
         auto* watch = static_cast<Watch*>(watched);
         if (what == CURL_POLL_REMOVE) {
             if (watch) {
-                // Disabled now, deleted at the next fetch: this may run inside the notifier's
-                // own delivery.
-                watch->read->setEnabled(false);
-                watch->write->setEnabled(false);
+                // Deleted later: this may run inside the notifier's own delivery.
                 auto found = self.sockets.find(socket);
                 if (found != self.sockets.end()) {
-                    self.retired.push_back(std::move(found->second));
+                    for (auto* notifier : {found->second->read.release(), found->second->write.release()}) {
+                        notifier->setEnabled(false);
+                        notifier->deleteLater();
+                    }
                     self.sockets.erase(found);
                 }
                 curl_multi_assign(self.multi, socket, nullptr);
@@ -299,11 +378,11 @@ struct HttpTransfer::Engine {
         return 0;
     }
 
-    static size_t OnHeader(char* data, size_t size, size_t count, void* engine)
+    static size_t OnHeader(char* data, size_t size, size_t count, void* fetch)
     {
-        Run* run = static_cast<Engine*>(engine)->run;
+        auto* run = static_cast<Run*>(fetch);
         const size_t bytes = size * count;
-        if (!run || run->Stopped())
+        if (run->Stopped())
             return 0;
         run->sinceBytes.start();
         const QByteArray line = QByteArray::fromRawData(data, qsizetype(bytes));
@@ -326,11 +405,11 @@ struct HttpTransfer::Engine {
         return bytes;
     }
 
-    static size_t OnBody(char* data, size_t size, size_t count, void* engine)
+    static size_t OnBody(char* data, size_t size, size_t count, void* fetch)
     {
-        Run* run = static_cast<Engine*>(engine)->run;
+        auto* run = static_cast<Run*>(fetch);
         const size_t bytes = size * count;
-        if (!run || run->Stopped())
+        if (run->Stopped())
             return 0;
         run->sinceBytes.start();
         // Only a 200 is the whole resource: 204 has no body, 206 a piece of one, and the rest of
@@ -342,8 +421,14 @@ struct HttpTransfer::Engine {
                                                  : (run->status == 200 ? RangeAnswer::Whole : RangeAnswer::Refused);
         if (answer != (run->from > 0 ? RangeAnswer::Rest : RangeAnswer::Whole)) {
             run->result.wholeInstead = answer == RangeAnswer::Whole;
-            run->Fail(u"HTTP status %1"_s.arg(run->status));
+            run->failure = u"HTTP status %1"_s.arg(run->status);
             return 0;
+        }
+        // Ahead of its turn a body is held at its first part: libcurl keeps these bytes and
+        // hands them over again once the fetch is waited for.
+        if (run->ahead && run->sink && run->result.received + qint64(bytes) > kAheadBody) {
+            run->paused = true;
+            return CURL_WRITEFUNC_PAUSE;
         }
         // The answer is taken: what would continue it. If-Range takes only a strong tag; a weak
         // one says nothing about the bytes.
@@ -352,11 +437,11 @@ struct HttpTransfer::Engine {
         run->result.received += qint64(bytes);
         if (run->sink) {
             if (run->sink->write(data, qint64(bytes)) != qint64(bytes)) {
-                run->Fail(u"write failed: %1"_s.arg(run->sink->errorString()));
+                run->failure = u"write failed: %1"_s.arg(run->sink->errorString());
                 return 0;
             }
         } else if (run->result.body.size() + qint64(bytes) > run->textLimit) {
-            run->Fail(u"answer larger than %1 bytes"_s.arg(run->textLimit));
+            run->failure = u"answer larger than %1 bytes"_s.arg(run->textLimit);
             return 0;
         } else {
             run->result.body.append(data, qsizetype(bytes));
@@ -365,34 +450,37 @@ struct HttpTransfer::Engine {
     }
 
     CURLM* multi = nullptr;
-    CURL* easy = nullptr;
     curl_slist* headers = nullptr;
-    char error[CURL_ERROR_SIZE] = {};
+    QByteArray authorities;
     QTimer curlTimer;
-    QTimer idleTimer;
-    std::chrono::milliseconds idleTimeout{0};
-    QDeadlineTimer deadline{QDeadlineTimer::Forever};
     std::map<curl_socket_t, std::unique_ptr<Watch>> sockets;
-    std::vector<std::unique_ptr<Watch>> retired;
     SystemProxy proxies;
-    Run* run = nullptr;
 };
 
-HttpTransfer::HttpTransfer(const QString& name, QObject* parent) : QObject(parent), m_engine(std::make_unique<Engine>())
+HttpTransfer::Run::~Run()
+{
+    if (engine)
+        engine->Stop(*this);
+    curl_easy_cleanup(easy);
+    curl_slist_free_all(ranged);
+}
+
+HttpTransfer::HttpTransfer(const QString& name, QObject* parent) : QObject(parent), m_engine(std::make_shared<Engine>())
 {
     setObjectName(name);
 }
 
-HttpTransfer::~HttpTransfer() { Abort(); }
-
-void HttpTransfer::SetAuthorities(const QString& pemFile)
+HttpTransfer::~HttpTransfer()
 {
-    const QByteArray path = pemFile.toLocal8Bit();
-    curl_easy_setopt(m_engine->easy, CURLOPT_CAINFO, path.constData());
-    curl_easy_setopt(m_engine->easy, CURLOPT_CAPATH, nullptr);
+    Abort();
+    m_ahead.clear();
 }
 
-void HttpTransfer::SetDeadline(QDeadlineTimer deadline) { m_engine->deadline = deadline; }
+void HttpTransfer::ShareConnectionsWith(HttpTransfer& other) { m_engine = other.m_engine; }
+
+void HttpTransfer::SetAuthorities(const QString& pemFile) { m_engine->authorities = pemFile.toLocal8Bit(); }
+
+void HttpTransfer::SetDeadline(QDeadlineTimer deadline) { m_deadline = deadline; }
 
 FetchResult HttpTransfer::OpenUrl(const QString& url) { return Fetch(url, nullptr, 0, {}); }
 
@@ -403,10 +491,54 @@ FetchResult HttpTransfer::OpenUrlInto(const QString& url, QIODevice& sink, qint6
 
 void HttpTransfer::Abort()
 {
-    if (Run* run = m_engine->run) {
-        run->aborted = true;
-        run->loop.quit();
+    const auto abort = [this](Run* run) {
+        if (run && !run->finished) {
+            run->aborted = true;
+            m_engine->Stop(*run);
+        }
+    };
+    abort(m_waited);
+    for (auto& [number, run] : m_ahead)
+        abort(run.get());
+}
+
+std::unique_ptr<HttpTransfer::Run> HttpTransfer::Begin(const QString& url, QIODevice* sink, qint64 from,
+                                                       const QByteArray& validator)
+{
+    auto run = std::make_unique<Run>();
+    run->engine = m_engine;
+    run->sink = sink;
+    run->textLimit = m_textLimit;
+    run->from = from;
+    run->validator = validator;
+    run->idleTimeout = m_timeout;
+    run->deadline = m_deadline;
+    run->address = RequestUrl(url);
+    m_engine->Prepare(*run);
+    if (!IsWebAddress(run->address)) {
+        run->refused = u"not an http or https address: %1"_s.arg(QString::fromUtf8(run->address));
+        run->finished = true;
+    } else {
+        m_engine->Send(*run);
     }
+    return run;
+}
+
+FetchResult HttpTransfer::Wait(Run& run)
+{
+    if (!run.finished) {
+        QEventLoop loop;
+        run.waiting = &loop;
+        loop.exec();
+        run.waiting = nullptr;
+        // The loop also returns when the application is quitting (a nested loop then ends at
+        // once), so without an end of its own the fetch was cut off.
+        if (!run.finished) {
+            run.aborted = true;
+            m_engine->Stop(run);
+        }
+    }
+    return run.Outcome();
 }
 
 FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator)
@@ -417,58 +549,52 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink, qint64 from
         return busy;
     }
     m_running = true;
-    Run run;
-    run.sink = sink;
-    run.textLimit = m_textLimit;
-    run.from = from;
-    m_engine->run = &run;
-
-    QByteArray address = RequestUrl(url);
-    QString refused;
-    for (int hop = 0;; ++hop) {
-        if (!IsWebAddress(address)) {
-            refused = u"not an http or https address: %1"_s.arg(QString::fromUtf8(address));
-            break;
-        }
-        m_engine->Perform(address, m_timeout, validator);
-        // The loop also returns when the application is quitting (a nested loop then ends at
-        // once), so without an end of our own the fetch was cut off.
-        if (!run.done && run.failure.isEmpty())
-            run.aborted = true;
-        if (run.Stopped() || run.code != CURLE_OK || !IsRedirect(run.status))
-            break;
-        char* next = nullptr;
-        curl_easy_getinfo(m_engine->easy, CURLINFO_REDIRECT_URL, &next);
-        if (!next) {
-            refused = u"redirect without a location"_s;
-            break;
-        }
-        if (hop == kMaxRedirects) {
-            refused = u"more than %1 redirects"_s.arg(kMaxRedirects);
-            break;
-        }
-        const QByteArray target(next);
-        if (HasScheme(address, "https") && !HasScheme(target, "https")) {
-            refused = u"redirect from https to %1"_s.arg(QString::fromUtf8(target));
-            break;
-        }
-        address = target;
-    }
-    m_engine->run = nullptr;
-
-    FetchResult result = std::move(run.result);
-    if (run.aborted) {
-        result.outcome = FetchResult::Outcome::Cancelled;
-        result.error = u"aborted"_s;
-    } else {
-        result.error = refused.isEmpty() ? run.Verdict(m_engine->error) : refused;
-        result.outcome = result.error.isEmpty() ? FetchResult::Outcome::Ok : FetchResult::Outcome::Failed;
-    }
-    if (!result.ok())
-        result.body.clear();
+    const std::unique_ptr<Run> run = Begin(url, sink, from, validator);
+    m_waited = run.get();
+    FetchResult result = Wait(*run);
+    m_waited = nullptr;
     m_running = false;
     QMetaObject::invokeMethod(this, &HttpTransfer::StateChanged, Qt::QueuedConnection);
     return result;
 }
+
+int HttpTransfer::StartAhead(const QString& url, QIODevice& sink)
+{
+    if (AheadInFlight() + 1 >= kMaxInFlight)
+        return -1;
+    std::unique_ptr<Run> run = Begin(url, &sink, 0, {});
+    run->ahead = true;
+    m_ahead.emplace(m_nextAhead, std::move(run));
+    return m_nextAhead++;
+}
+
+int HttpTransfer::AheadInFlight() const { return int(m_ahead.size()); }
+
+FetchResult HttpTransfer::WaitAhead(int number)
+{
+    const auto found = m_ahead.find(number);
+    if (m_running || found == m_ahead.end()) {
+        FetchResult none;
+        none.error = m_running ? u"transfer busy"_s : u"no such fetch"_s;
+        return none;
+    }
+    m_running = true;
+    const std::unique_ptr<Run> run = std::move(found->second);
+    m_ahead.erase(found);
+    run->ahead = false;
+    if (run->paused && !run->finished) {
+        run->paused = false;
+        run->sinceBytes.start();
+        curl_easy_pause(run->easy, CURLPAUSE_CONT);
+    }
+    m_waited = run.get();
+    FetchResult result = Wait(*run);
+    m_waited = nullptr;
+    m_running = false;
+    QMetaObject::invokeMethod(this, &HttpTransfer::StateChanged, Qt::QueuedConnection);
+    return result;
+}
+
+void HttpTransfer::DropAhead(int number) { m_ahead.erase(number); }
 
 }  // namespace tarnwick

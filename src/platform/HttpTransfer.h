@@ -1,6 +1,8 @@
-// One HTTP transfer at a time, fetched while the event loop keeps running (timers, clicks and
-// queued notifications are delivered during the wait). The window owns two: one for the
-// manifest and one for the update's files.
+// HTTP fetches that wait while the event loop keeps running (timers, clicks and queued
+// notifications are delivered during the wait): one waited for at a time, and beside it fetches
+// started ahead, which run while anything else waits and are waited for in their turn. The
+// window owns two transfers, one for the manifest and one for the update's files, that share
+// their connections.
 #pragma once
 
 #include <QByteArray>
@@ -9,6 +11,7 @@
 #include <QString>
 
 #include <chrono>
+#include <map>
 #include <memory>
 
 class QIODevice;
@@ -43,9 +46,19 @@ public:
     static constexpr std::chrono::milliseconds kDefaultTimeout{60'000};
     // A manifest is a few lines; a larger answer is a broken or hostile site.
     static constexpr qint64 kDefaultTextLimit = 4 * 1024 * 1024;
+    // Fetches in flight at once, the one waited for included: connections to a site over
+    // HTTP/1.1, streams of one connection where the site multiplexes them (HTTP/2).
+    static constexpr int kMaxInFlight = 8;
+    // What a fetch started ahead takes of its body before it pauses until it is waited for: a
+    // large file ahead holds no more than a small one.
+    static constexpr qint64 kAheadBody = 4 * 1024 * 1024;
 
     explicit HttpTransfer(const QString& name, QObject* parent = nullptr);
     ~HttpTransfer() override;
+
+    // From now on fetches go over the same connections as other's (one handshake with a site
+    // for both); before any fetch of either.
+    void ShareConnectionsWith(HttpTransfer& other);
 
     // Inactivity time-out: the transfer fails when no bytes move for this long.
     void SetRequestTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
@@ -67,7 +80,18 @@ public:
     // `from` above 0, asks for the rest from there, only if the resource still has `validator`.
     FetchResult OpenUrlInto(const QString& url, QIODevice& sink, qint64 from = 0, const QByteArray& validator = {});
 
-    // Ends a running fetch at once; the waiting call returns Cancelled.
+    // Starts streaming url into sink without waiting; the sink must outlive the fetch until it
+    // is waited for or dropped. Returns its number, or -1 when kMaxInFlight fetches run already.
+    int StartAhead(const QString& url, QIODevice& sink);
+    int AheadInFlight() const;
+    // Waits for a fetch started ahead as OpenUrlInto waits (the transfer is busy meanwhile) and
+    // gives its result; its number is then free.
+    FetchResult WaitAhead(int number);
+    // Ends a fetch started ahead without waiting for it; nothing more reaches its sink.
+    void DropAhead(int number);
+
+    // Ends every running fetch at once, those started ahead too; a waiting call returns
+    // Cancelled.
     void Abort();
 
 signals:
@@ -77,12 +101,18 @@ signals:
 private:
     struct Engine;
     struct Run;
+    std::unique_ptr<Run> Begin(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);
+    FetchResult Wait(Run& run);
     FetchResult Fetch(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);
 
-    std::unique_ptr<Engine> m_engine;
+    std::shared_ptr<Engine> m_engine;
     std::chrono::milliseconds m_timeout = kDefaultTimeout;
+    QDeadlineTimer m_deadline{QDeadlineTimer::Forever};
     qint64 m_textLimit = kDefaultTextLimit;
     bool m_running = false;
+    Run* m_waited = nullptr;
+    std::map<int, std::unique_ptr<Run>> m_ahead;
+    int m_nextAhead = 0;
 };
 
 }  // namespace tarnwick
