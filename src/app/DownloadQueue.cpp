@@ -4,7 +4,11 @@
 // "Done" there. The installed Preferences.ini waits for the end of the queue.
 #include "app/FrmMainUpdater.h"
 
+#include "app/ListedChecks.h"
+#include "download/FetchAhead.h"
 #include "download/GroupCommit.h"
+#include "download/LocalName.h"
+#include "platform/AppFolder.h"
 #include "settings/Texts.h"
 
 #include <utility>
@@ -21,6 +25,7 @@ void FrmMainUpdater::DownloadNext()
     while (!IsClosing()) {
         QTreeWidgetItem* item = lDownload->FirstValid();
         if (!item && group->IsEmpty()) {
+            m_fetchAhead->Clear();
             PutLastFilesInPlace();
             FinishDownloads();
             return;
@@ -30,6 +35,7 @@ void FrmMainUpdater::DownloadNext()
             continue;
         }
         DownloadList::SetStatus(item, QString::fromLatin1(status::kBusy));
+        FetchAheadOf(item);
         const bool saved = DownloadFile(*iDownload, DownloadList::Key(item), AppFolder());
         if (IsClosing())
             break;
@@ -43,7 +49,8 @@ void FrmMainUpdater::DownloadNext()
             group->Seal();
     }
     // Files that arrived whole before the user left still take their places; Preferences.ini
-    // does not, so that the next run offers the same update again.
+    // does not, so that the next run offers the same update again. Nothing fetched ahead stays.
+    m_fetchAhead->Clear();
     group->Commit();
     m_lastFiles->Discard();
 }
@@ -63,6 +70,23 @@ void FrmMainUpdater::PutLastFilesInPlace()
         DownloadList::SetStatus(item, QString::fromLatin1(placed ? status::kDone : status::kFailed));
     if (othersDone && !placed && !IsClosing())
         ShowDownloadFailure();
+}
+
+void FrmMainUpdater::FetchAheadOf(QTreeWidgetItem* current)
+{
+    // The "Valid" files after this one, in list order, as far as fetches fit in flight; a look
+    // goes no further than this many entries, so that a long run of files that need nothing
+    // costs each turn little.
+    constexpr int kLookAhead = 64;
+    const int next = lDownload->indexOfTopLevelItem(current) + 1;
+    for (int i = next; i < std::min(lDownload->ItemCount(), next + kLookAhead); ++i) {
+        QTreeWidgetItem* item = lDownload->Item(i);
+        const QString url = DownloadList::Key(item), name = LocalFileName(url);
+        if (DownloadList::Status(item) != QLatin1String(status::kValid) || !IsSafeLocalName(name))
+            continue;
+        if (!m_fetchAhead->Consider(ListedChecks(item, url, AppPath(AppFolder(), name))))
+            return;
+    }
 }
 
 }  // namespace tarnwick

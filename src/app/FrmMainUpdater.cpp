@@ -1,6 +1,7 @@
 #include "app/FrmMainUpdater.h"
 
 #include "app/Artwork.h"
+#include "download/FetchAhead.h"
 #include "download/GroupCommit.h"
 #include "platform/Browser.h"
 #include "platform/DiskWork.h"
@@ -75,6 +76,7 @@ FrmMainUpdater::FrmMainUpdater(UpdaterSetup setup, QWidget* parent)
     m_diskWork = new DiskWork(this);
     m_arrivedFiles = new GroupCommit(&m_partRecord, true, this);
     m_lastFiles = new GroupCommit(&m_partRecord, false, this);
+    m_fetchAhead = std::make_unique<FetchAhead>(*iDownload, &m_partRecord);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
@@ -162,6 +164,8 @@ void FrmMainUpdater::CreateControls()
 
     iDownload = new HttpTransfer(QString(), this);
     iDownload->SetRequestTimeout(m_setup.requestTimeout);
+    // The first file goes over the connection the manifest came by: one handshake, not two.
+    iDownload->ShareConnectionsWith(*inetCheckUpdate);
     Hook(iDownload, "iDownload");
 
     lblsVersionExplain3 = label("lblsVersionExplain3", TwipRect(1560, 7440, 1455, 255), carrierText, false);

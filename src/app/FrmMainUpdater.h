@@ -19,6 +19,7 @@ class QFrame;
 namespace tarnwick {
 
 class DiskWork;
+class FetchAhead;
 class FolderLock;
 class GroupCommit;
 class HttpTransfer;
@@ -119,6 +120,7 @@ private:
     bool ShowDownloadFailure();
     GroupCommit& GroupFor(const QString& path) const;
     void PutLastFilesInPlace();
+    void FetchAheadOf(QTreeWidgetItem* current);
 
     UpdaterSetup m_setup;
     std::unique_ptr<SingleInstanceLock> m_instanceLock;
@@ -143,6 +145,9 @@ private:
     // the entries that wait for it ("Busy..." until then).
     GroupCommit* m_lastFiles = nullptr;
     QList<QTreeWidgetItem*> m_heldItems;
+    // The files after the one the queue saves, fetched meanwhile over iDownload's other
+    // connections, and taken up in their turn.
+    std::unique_ptr<FetchAhead> m_fetchAhead;
 };
 
 }  // namespace tarnwick

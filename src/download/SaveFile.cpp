@@ -1,5 +1,6 @@
 #include "download/SaveFile.h"
 
+#include "download/FetchAhead.h"
 #include "download/GroupCommit.h"
 #include "download/PartFile.h"
 #include "download/PartRecord.h"
@@ -14,8 +15,6 @@
 namespace tarnwick {
 namespace {
 
-constexpr qint64 kSumAtOnce = 1024 * 1024;
-
 std::unique_ptr<PartFile> CreatePart(const QString& target, const QByteArray& sha256)
 {
     auto file = std::make_unique<PartFile>(target);
@@ -27,9 +26,9 @@ std::unique_ptr<PartFile> CreatePart(const QString& target, const QByteArray& sh
 // or one without a validator that could tell, starts over. The digest, checked over the whole
 // file at the end, vouches for the joins.
 SaveOutcome FetchContinued(HttpTransfer& transfer, const QString& url, const QByteArray& sha256,
-                           std::unique_ptr<PartFile>& file)
+                           std::unique_ptr<PartFile>& file, int ahead = -1)
 {
-    FetchResult result = transfer.OpenUrlInto(url, *file);
+    FetchResult result = ahead >= 0 ? transfer.WaitAhead(ahead) : transfer.OpenUrlInto(url, *file);
     QByteArray validator = result.validator;
     bool ranges = result.rangesServed;
     for (int attempt = 0; attempt < kContinueAttempts; ++attempt) {
@@ -56,13 +55,16 @@ SaveOutcome FetchContinued(HttpTransfer& transfer, const QString& url, const QBy
 // The publisher's patch, fetched (and continued) like a whole file and checked whole against its
 // digest before anything is decoded, then applied to the installed copy into `file`. Failed
 // leaves the file to be fetched whole, silently.
-SaveOutcome Patch(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, PartFile& file)
+SaveOutcome Patch(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, PartFile& file,
+                  std::optional<FetchAhead::Started> early)
 {
     const QLatin1String suffix(PartFile::kPatchSuffix);
-    std::unique_ptr<PartFile> patch = CreatePart(file.Target() + suffix, listed.patchSha256);
+    std::unique_ptr<PartFile> patch =
+        early ? std::move(early->part) : CreatePart(file.Target() + suffix, listed.patchSha256);
     if (!patch)
         return SaveOutcome::Failed;
-    const SaveOutcome fetched = FetchContinued(transfer, listed.url + suffix, listed.patchSha256, patch);
+    const SaveOutcome fetched =
+        FetchContinued(transfer, listed.url + suffix, listed.patchSha256, patch, early ? early->number : -1);
     if (fetched != SaveOutcome::Saved)
         return fetched;
     bool applied = false;
@@ -82,44 +84,53 @@ FileSource ChooseSource(const std::optional<QByteArray>& installed, const Listed
     return !listed.patchFrom.isEmpty() && *installed == listed.patchFrom ? FileSource::Patch : FileSource::Whole;
 }
 
-SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, GroupCommit& group)
+SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, GroupCommit& group,
+                          FetchAhead* ahead)
 {
     if (transfer.StillExecuting())
         return SaveOutcome::Busy;
+    std::optional<FetchAhead::Started> early = ahead ? ahead->Take(listed.url) : std::nullopt;
     auto file = std::make_unique<PartFile>(listed.path);
     // A name listed twice has one part file, and the later copy decides: the earlier one takes
     // its place first.
     if (group.Holds(file->Target()))
         group.Commit();
-    // An installed copy that already is the listed file costs nothing: no request, no write.
-    // A small copy is summed at once: a thread and a wait would cost more than the sum.
-    std::optional<QByteArray> installed;
-    const auto sum = [&](const std::atomic<bool>& stop) { installed = FileSha256(file->Target(), &stop); };
-    if (!listed.sha256.isEmpty() && file->TargetIsFile()) {
-        if (file->TargetSize() <= kSumAtOnce)
-            sum(std::atomic<bool>(false));
-        else if (!disk.Run(sum))
-            return SaveOutcome::Cancelled;
+    FileSource source = early ? early->source : FileSource::Whole;
+    if (!early) {
+        if (ahead)
+            ahead->Forget(file->Target());
+        // An installed copy that already is the listed file costs nothing: no request, no write.
+        std::optional<QByteArray> installed;
+        const auto sum = [&](const std::atomic<bool>& stop) { installed = FileSha256(file->Target(), &stop); };
+        if (!listed.sha256.isEmpty() && file->TargetIsFile()) {
+            if (file->TargetSize() <= kSumAtOnce)
+                sum(std::atomic<bool>(false));
+            else if (!disk.Run(sum))
+                return SaveOutcome::Cancelled;
+        }
+        source = ChooseSource(installed, listed);
+        if (source == FileSource::Current)
+            return SaveOutcome::Current;
+        if (file->TargetIsReadOnly())
+            return SaveOutcome::Failed;
     }
-    const FileSource source = ChooseSource(installed, listed);
-    if (source == FileSource::Current)
-        return SaveOutcome::Current;
-    if (file->TargetIsReadOnly())
-        return SaveOutcome::Failed;
     // Named in the record before any part file is made for it, so that a crash leaves nothing the
-    // next start cannot find.
-    if ((group.Record() && !group.Record()->Note(listed.path)) || !file->Create(listed.sha256))
+    // next start cannot find. A file fetched ahead was named and made then.
+    if (early && source == FileSource::Whole)
+        file = std::move(early->part);
+    else if ((group.Record() && !group.Record()->Note(listed.path)) || !file->Create(listed.sha256))
         return SaveOutcome::Failed;
     SaveOutcome outcome = SaveOutcome::Failed;
     if (source == FileSource::Patch) {
-        outcome = Patch(transfer, disk, listed, *file);
+        outcome = Patch(transfer, disk, listed, *file, std::move(early));
         if (outcome == SaveOutcome::Failed) {
             file.reset();
             file = CreatePart(listed.path, listed.sha256);
         }
+        early.reset();
     }
     if (outcome == SaveOutcome::Failed && file)
-        outcome = FetchContinued(transfer, listed.url, listed.sha256, file);
+        outcome = FetchContinued(transfer, listed.url, listed.sha256, file, early ? early->number : -1);
     if (outcome == SaveOutcome::Saved)
         group.Add(std::move(file));
     return outcome;

@@ -42,10 +42,17 @@ FileSource ChooseSource(const std::optional<QByteArray>& installed, const Listed
 // How often a broken transfer of a checked file is continued before the file fails.
 inline constexpr int kContinueAttempts = 3;
 
+// An installed copy up to this size is summed at once: a thread and a wait would cost more.
+inline constexpr qint64 kSumAtOnce = 1024 * 1024;
+
+class FetchAhead;
+
 // Brings one listed file into group, which makes it durable and puts it in place together with
 // others. A read-only target is never replaced (unless already current). Hashing and patching
-// run as disk work, so the window stays responsive.
-SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, GroupCommit& group);
+// run as disk work, so the window stays responsive. What `ahead` started for the file is taken
+// up where its fetch stands.
+SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, GroupCommit& group,
+                          FetchAhead* ahead = nullptr);
 
 // Removes the temporary files a crashed run left in the folder itself, and nothing else; those
 // elsewhere are found through the run's record of them.

@@ -560,7 +560,7 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink, qint64 from
 
 int HttpTransfer::StartAhead(const QString& url, QIODevice& sink)
 {
-    if (AheadInFlight() + 1 >= kMaxInFlight)
+    if (AheadInFlight() >= kMaxInFlight)
         return -1;
     std::unique_ptr<Run> run = Begin(url, &sink, 0, {});
     run->ahead = true;

@@ -46,8 +46,9 @@ public:
     static constexpr std::chrono::milliseconds kDefaultTimeout{60'000};
     // A manifest is a few lines; a larger answer is a broken or hostile site.
     static constexpr qint64 kDefaultTextLimit = 4 * 1024 * 1024;
-    // Fetches in flight at once, the one waited for included: connections to a site over
-    // HTTP/1.1, streams of one connection where the site multiplexes them (HTTP/2).
+    // Connections at once to a site over HTTP/1.1 (streams of one connection where the site
+    // multiplexes them, HTTP/2), and fetches started ahead at most; one more, the file whose
+    // turn it is, takes the first connection that comes free.
     static constexpr int kMaxInFlight = 8;
     // What a fetch started ahead takes of its body before it pauses until it is waited for: a
     // large file ahead holds no more than a small one.
@@ -81,7 +82,8 @@ public:
     FetchResult OpenUrlInto(const QString& url, QIODevice& sink, qint64 from = 0, const QByteArray& validator = {});
 
     // Starts streaming url into sink without waiting; the sink must outlive the fetch until it
-    // is waited for or dropped. Returns its number, or -1 when kMaxInFlight fetches run already.
+    // is waited for or dropped. Returns its number, or -1 when kMaxInFlight were started ahead
+    // and are neither waited for nor dropped yet.
     int StartAhead(const QString& url, QIODevice& sink);
     int AheadInFlight() const;
     // Waits for a fetch started ahead as OpenUrlInto waits (the transfer is busy meanwhile) and

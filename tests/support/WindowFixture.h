@@ -152,6 +152,16 @@ public:
         return statuses;
     }
 
+    // The paths the site was asked for from the from-th request on, without kSite, in sorted
+    // order: files fetched ahead are asked for side by side.
+    QString Requested(qsizetype from = 0) const
+    {
+        QStringList paths = site.requests.mid(from);
+        paths.replaceInStrings(kSite, "");
+        paths.sort();
+        return paths.join(' ');
+    }
+
     // What the page shows below the welcome texts and the line: each visible control in the
     // window's order, by its caption when it has one and by its name when not.
     QString Page() const

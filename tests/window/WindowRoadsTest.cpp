@@ -103,7 +103,8 @@ TEST(WindowRoad, MainRoadByKeyboard)
 }
 
 // Guards the failure road: each failed file "Failed" with one message made of the language
-// file's texts, shown before the page turns into its closing state; the queue going on after a
+// file's texts, shown in its turn (a file fetched ahead that failed waits for the slower ones
+// before it) and before the page turns into its closing state; the queue going on after a
 // failure and taking no file twice (a box runs an event loop, where the next run starts); the
 // old files byte for byte, Preferences.ini too, kept back without a message of its own so that
 // the next run offers the same update and completes it; the closing button ending the program.
@@ -121,11 +122,14 @@ TEST(WindowRoad, FailuresWithMessagesFromTheLanguageFile)
     h.Publish(files);
     h.site.SetFault(kSite + "Tarnwick.exe", {.status = 404, .body = "<html>error page</html>"});
     h.site.SetFault(kSite + "readme.txt", {.excess = -3});
+    h.site.SetFault(kSite + "new.txt", {.pieces = 3, .delay = 100ms});  // readme.txt, ahead, fails first
     int nextGoneWhileOpen = 0;
-    h.whileOpen = [&] { nextGoneWhileOpen += h.Window().cmdNext->isHidden(); };
+    QStringList atBoxes;
+    h.whileOpen = [&] { nextGoneWhileOpen += h.Window().cmdNext->isHidden(), atBoxes.append(h.Statuses().join('|')); };
     ASSERT_TRUE(h.ReachCheckResult());
     h.RunDownloads();
     EXPECT_EQ(h.Statuses(), (QStringList{"Failed", "Failed", "Done", "Failed"}));
+    EXPECT_EQ(atBoxes, (QStringList{"Busy...|Busy...|Valid|Valid", "Busy...|Busy...|Done|Busy..."}));
     EXPECT_EQ(h.messages, QStringList(2, Box("Fehler.\r\nTarnwick schließen.\r\n\r\nSpäter!")));
     EXPECT_EQ(nextGoneWhileOpen, 0);
     EXPECT_EQ(h.site.requests.size(), 7);
@@ -186,27 +190,38 @@ TEST(WindowRoad, UpToDate)
 // Guards Escape (Cancel) while a fetch waits, in the check run and in a download: the fetch is
 // abandoned, not waited out; the program ends; nothing is written afterwards (the old file
 // whole, no temporary file, the queue stopped, the Preferences.ini that arrived before kept
-// back) and no message shows. A file that arrived before the slow one is in place and "Done"
-// within a second, not left waiting behind it.
+// back) and no message shows, with the one waited for and seven more fetched ahead in flight.
+// A file that arrived before the slow one is in place and "Done" (within a second, unloaded),
+// not left waiting behind it.
 TEST(WindowRoad, CancelWhileAFetchWaits)
 {
     for (const bool download : {false, true}) {
         SCOPED_TRACE(download ? "download" : "check run");
         WindowFixture h;
-        h.Publish({{"A.txt", "first"}, {"Preferences.ini", "[Settings]\r\nVersion=0.4"}, {"Tarnwick.exe", kNewExe}});
+        QMap<QString, QByteArray> files{{"A.txt", "first"}, {"Preferences.ini", "[Settings]\r\nVersion=0.4"}};
+        for (const QString& name : {"Tarnwick.exe", "s1", "s2", "s3", "s4", "s5", "s6", "s7"})
+            files.insert(name, kNewExe);
+        h.Publish(files);
         ASSERT_EQ(h.StartUp(), StartUpResult::ShowWindow);
         ASSERT_TRUE(!download || h.RunCheck());
         const QString slow = download ? kSite + "Tarnwick.exe" : kManifest;
         h.site.SetFault(slow, {.pieces = 10, .delay = 2s});  // twenty seconds of bytes
+        for (int i = 1; download && i <= 7; ++i)
+            h.site.SetFault(kSite + "s" + QString::number(i), {.pieces = 10, .delay = 2s});
+        qsizetype asked = 0;
+        std::chrono::steady_clock::time_point escaped;
         const auto cancel = OnRequest(h, slow, [&] {
-            EXPECT_TRUE(!download || QTest::qWaitFor([&] { return h.Statuses().first() == "Done"; }, 1000));
+            const QStringList turn{"Done", "Busy...", "Busy..."};  // Preferences.ini waits; the slow one's turn
+            EXPECT_TRUE(!download || QTest::qWaitFor([&] { return h.Statuses().mid(0, 3) == turn; }, 5000));
+            EXPECT_EQ(h.Window().iDownload->AheadInFlight(), download ? 7 : 0);  // and the one waited for
+            escaped = std::chrono::steady_clock::now();
             Press(Qt::Key_Escape);
+            asked = h.site.requests.size();
         });
-        const auto started = std::chrono::steady_clock::now();
         download ? h.RunDownloads() : void(h.RunCheck());
         QCoreApplication::processEvents();  // notifications still queued must start nothing
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 10s) << "the fetch was waited out";
-        EXPECT_TRUE(h.ended == 1 && !h.Window().isVisible() && h.messages.isEmpty() && h.site.requests.last() == slow);
+        EXPECT_LT(std::chrono::steady_clock::now() - escaped, 5s) << "the fetches were waited out";
+        EXPECT_TRUE(h.ended == 1 && !h.Window().isVisible() && h.messages.isEmpty() && h.site.requests.size() == asked);
         h.ExpectFolder(download ? QMap<QString, QByteArray>{{"A.txt", "first"}} : QMap<QString, QByteArray>{});
     }
 }
@@ -237,9 +252,9 @@ TEST(WindowRoad, NewerUpdaterNotice)
 
 // Guards the folder against a second updater (of another user: another per-user lock). One
 // started while a file downloads ends at start and removes none of the running one's part
-// files. Once the lock file has lost its name (a user cleared it) a third one runs and replaces
-// the part file: the running one then fails that file rather than put the other's bytes in
-// place, and at its end removes neither that part file nor the third one's lock.
+// files. Once the lock file has lost its name (a user cleared it) a third one runs, removing the
+// part files, and replaces one: the running one then fails those files rather than put the
+// other's bytes in place, and at its end removes neither that part file nor the third one's lock.
 TEST(WindowRoad, ASecondUpdaterNeverTakesTheFilesOfTheFirst)
 {
     WindowFixture h;
@@ -259,8 +274,8 @@ TEST(WindowRoad, ASecondUpdaterNeverTakesTheFilesOfTheFirst)
         h.folder.Write(".Tarnwick.exe.tarnwick-part", "the third one's bytes");
     });
     h.RunDownloads();
-    EXPECT_EQ(h.Statuses(), (QStringList{"Failed", "Done"}));
-    h.ExpectFolder({{"readme.txt", kNewReadme}, {".Tarnwick.exe.tarnwick-part", "the third one's bytes"}});
+    EXPECT_EQ(h.Statuses(), (QStringList{"Failed", "Failed"}));  // readme.txt, fetched ahead, lost its part file too
+    h.ExpectFolder({{".Tarnwick.exe.tarnwick-part", "the third one's bytes"}});
     EXPECT_EQ(h.StartUp(), StartUpResult::EndProgram);  // the first window gone, the third one's lock stays
 }
 
@@ -300,9 +315,9 @@ TEST(WindowRoad, UpdatesCostOnlyWhatChanged)
     ASSERT_TRUE(h.ReachCheckResult());
     h.RunDownloads();
     EXPECT_EQ(h.Statuses(), (QStringList{"Failed", "Done", "Failed", "Done", "Done", "Done", "Done", "Done", "Done"}));
-    EXPECT_EQ(h.site.requests.mid(3).join(' ').remove(kSite),
-              "broken.bin broken.bin broken.bin broken.bin misfit.bin.zst-patch misfit.bin noranges.bin "
-              "otherpatch.bin.zst-patch otherpatch.bin patched.bin.zst-patch patched.bin.zst-patch restarted.bin "
+    EXPECT_EQ(h.Requested(3),
+              "broken.bin broken.bin broken.bin broken.bin misfit.bin misfit.bin.zst-patch noranges.bin "
+              "otherpatch.bin otherpatch.bin.zst-patch patched.bin.zst-patch patched.bin.zst-patch restarted.bin "
               "restarted.bin restarted.bin resumed.bin resumed.bin resumed.bin weak.bin weak.bin");
     EXPECT_EQ(h.messages, QStringList(2, kErrorBox));
     files.remove("broken.bin"), files.remove("noranges.bin");
