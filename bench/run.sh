@@ -102,11 +102,16 @@ http {
 EOF
   nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" 2>"$work/nginx/start.err"
 }
-port=""
-for _ in $(seq 1 30); do
-  candidate=$((20000 + RANDOM % 40000))
-  if start_nginx "$candidate"; then port="$candidate"; break; fi
-done
+# Tries random loopback ports until the start function succeeds on one, and prints it.
+on_free_port() {  # start-function
+  local candidate
+  for _ in $(seq 1 30); do
+    candidate=$((20000 + RANDOM % 40000))
+    if "$1" "$candidate" >/dev/null; then echo "$candidate"; return 0; fi
+  done
+  return 1
+}
+port="$(on_free_port start_nginx)" || true
 [[ -n "$port" ]] || { say "nginx did not start:"; cat "$work/nginx/start.err" >&2; exit 1; }
 nginx_pid="$(cat "$work/nginx/nginx.pid")"
 base="http://127.0.0.1:$port/updater"
@@ -172,11 +177,7 @@ EOF
     nginx -p "$work/nginx-tls" -c "$work/nginx-tls/nginx.conf" -e "$work/nginx-tls/logs/error.log" \
       2>"$work/nginx-tls/start.err"
   }
-  tls_port=""
-  for _ in $(seq 1 30); do
-    candidate=$((20000 + RANDOM % 40000))
-    if start_tls_nginx "$candidate"; then tls_port="$candidate"; break; fi
-  done
+  tls_port="$(on_free_port start_tls_nginx)" || true
   [[ -n "$tls_port" ]] || { say "nginx over TLS did not start:"; cat "$work/nginx-tls/start.err" >&2; exit 1; }
   tls_nginx_pid="$(cat "$work/nginx-tls/nginx.pid")"
   python3 "$here/relay/delay.py" "$one_way_ms" 21600 "$work/delay.ports" "$work/delay.opened" "$port" "$tls_port" &
