@@ -6,7 +6,8 @@
 #   bench/run.sh [runs]        runs per benchmark, default 5 (start-up runs three times as often)
 # Environment: BENCH_BUILD_DIR (default build/bench-release), BENCH_TICK_MS (default 1),
 # BENCH_KEEP=1 keeps the temporary folder, BENCH_ONLY="manyfiles biglist startup durable window
-# update publish" picks benchmarks, BENCH_SLOW_RUNS (default: runs) sets the runs of the slowest rows
+# latency update publish" picks benchmarks, BENCH_ONE_WAY_MS (default 25) the delay each way of the
+# latency benchmark's relay, BENCH_SLOW_RUNS (default: runs) sets the runs of the slowest rows
 # (the changed update, whose reference fetches it whole at line speed, and the broken
 # transfer), BENCH_LINE_RATE (default 12500k bytes a second) the line the update benchmark
 # comes over, BENCH_MANY_FILES (default 10000) and BENCH_MANY_BLOCK (default 2000) size the
@@ -31,15 +32,20 @@ for tool in cmake nginx curl Xvfb sha256sum zstd minisign; do
   command -v "$tool" >/dev/null || PATH="$PATH:/usr/sbin"
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/ensure-packages.sh installs it)" >&2; exit 2; }
 done
-command -v python3 >/dev/null || { echo "bench: python3 is missing (Debian python3; the relay that breaks a transfer)" >&2; exit 2; }
+command -v python3 >/dev/null ||
+  { echo "bench: python3 is missing (Debian python3; the relays that break a transfer and delay one)" >&2; exit 2; }
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-bench.XXXXXX")"
 chmod 755 "$work"
 nginx_pid=""
 xvfb_pid=""
 relay_pid=""
+delay_pid=""
+tls_nginx_pid=""
 cleanup() {
   [[ -n "$relay_pid" ]] && kill "$relay_pid" 2>/dev/null || true
+  [[ -n "$delay_pid" ]] && kill "$delay_pid" 2>/dev/null || true
+  [[ -n "$tls_nginx_pid" ]] && kill "$tls_nginx_pid" 2>/dev/null || true
   [[ -n "$nginx_pid" ]] && kill "$nginx_pid" 2>/dev/null || true
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
   if [[ "${BENCH_KEEP:-0}" == 1 ]]; then echo "bench: kept $work" >&2; else rm -rf "$work"; fi
@@ -96,11 +102,16 @@ http {
 EOF
   nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" 2>"$work/nginx/start.err"
 }
-port=""
-for _ in $(seq 1 30); do
-  candidate=$((20000 + RANDOM % 40000))
-  if start_nginx "$candidate"; then port="$candidate"; break; fi
-done
+# Tries random loopback ports until the start function succeeds on one, and prints it.
+on_free_port() {  # start-function
+  local candidate
+  for _ in $(seq 1 30); do
+    candidate=$((20000 + RANDOM % 40000))
+    if "$1" "$candidate" >/dev/null; then echo "$candidate"; return 0; fi
+  done
+  return 1
+}
+port="$(on_free_port start_nginx)" || true
 [[ -n "$port" ]] || { say "nginx did not start:"; cat "$work/nginx/start.err" >&2; exit 1; }
 nginx_pid="$(cat "$work/nginx/nginx.pid")"
 base="http://127.0.0.1:$port/updater"
@@ -108,10 +119,82 @@ say "nginx on 127.0.0.1:$port"
 log_mark() { [[ -f "$access_log" ]] && wc -l <"$access_log" || echo 0; }
 log_since() { [[ -f "$access_log" ]] && tail -n +$(($1 + 1)) "$access_log" || true; }
 
+# --- latency: a second nginx over HTTPS and HTTP/2, and the delaying relay in front of both -----
+# The relay's ports are compiled into the copies of the program that the latency rows run, so
+# both start before the build and stay until the script ends (the relay ends by itself after
+# six hours at the latest). The certificate comes from a test authority made for this run; only
+# the program's runs see it trusted, through /etc/ssl/certs replaced in a mount namespace of
+# their own, so nothing changes on the machine.
+one_way_ms="${BENCH_ONE_WAY_MS:-25}"
+delayed_site=""
+delayed_tls_site=""
+if wanted latency; then
+  command -v unshare >/dev/null && command -v openssl >/dev/null ||
+    { say "the latency benchmark needs unshare and openssl"; exit 2; }
+  ca="$work/ca"
+  mkdir -p "$ca/trusted" "$work/nginx-tls/logs"
+  key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$ca/$1.key" -subj "/CN=$2" "${@:3}"; }
+  {
+    key ca "Tarnwick bench authority" -x509 -days 2 -out "$ca/ca.pem"
+    key site 127.0.0.1 -out "$ca/site.csr"
+    openssl x509 -req -in "$ca/site.csr" -CA "$ca/ca.pem" -CAkey "$ca/ca.key" -days 2 -out "$ca/site.pem" \
+      -extfile <(echo "subjectAltName=IP:127.0.0.1")
+    cp -a /etc/ssl/certs/. "$ca/trusted/"
+    # A new bundle in place of the copy: the copy may be a link into the system's.
+    cat /etc/ssl/certs/ca-certificates.crt "$ca/ca.pem" >"$ca/bundle"
+    mv -f "$ca/bundle" "$ca/trusted/ca-certificates.crt"
+    cp "$ca/ca.pem" "$ca/trusted/tarnwick-bench-authority.pem"
+    openssl rehash "$ca/trusted"
+  } >"$ca/log" 2>&1 || { cat "$ca/log" >&2; exit 1; }
+  start_tls_nginx() {
+    cat >"$work/nginx-tls/nginx.conf" <<EOF
+user $(id -un);
+worker_processes 1;
+pid $work/nginx-tls/nginx.pid;
+error_log $work/nginx-tls/logs/error.log warn;
+events { worker_connections 256; }
+http {
+  log_format protocol '\$server_protocol \$request_uri \$status';
+  access_log $work/nginx-tls/logs/access.log protocol;
+  sendfile on;
+  keepalive_requests 1000000;
+  keepalive_timeout 120s;
+  http2_max_requests 1000000;
+  default_type application/octet-stream;
+  client_body_temp_path $work/nginx-tls/body;
+  proxy_temp_path $work/nginx-tls/proxy;
+  fastcgi_temp_path $work/nginx-tls/fastcgi;
+  uwsgi_temp_path $work/nginx-tls/uwsgi;
+  scgi_temp_path $work/nginx-tls/scgi;
+  server {
+    listen 127.0.0.1:$1 ssl http2;
+    ssl_certificate $ca/site.pem;
+    ssl_certificate_key $ca/site.key;
+    root $site;
+  }
+}
+EOF
+    nginx -p "$work/nginx-tls" -c "$work/nginx-tls/nginx.conf" -e "$work/nginx-tls/logs/error.log" \
+      2>"$work/nginx-tls/start.err"
+  }
+  tls_port="$(on_free_port start_tls_nginx)" || true
+  [[ -n "$tls_port" ]] || { say "nginx over TLS did not start:"; cat "$work/nginx-tls/start.err" >&2; exit 1; }
+  tls_nginx_pid="$(cat "$work/nginx-tls/nginx.pid")"
+  python3 "$here/relay/delay.py" "$one_way_ms" 21600 "$work/delay.ports" "$work/delay.opened" "$port" "$tls_port" &
+  delay_pid=$!
+  for _ in $(seq 1 100); do [[ -s "$work/delay.ports" ]] && break; sleep 0.05; done
+  [[ -s "$work/delay.ports" ]] || { say "the delaying relay did not start"; exit 1; }
+  delayed_site="http://127.0.0.1:$(sed -n 1p "$work/delay.ports")/updater/"
+  delayed_tls_site="https://127.0.0.1:$(sed -n 2p "$work/delay.ports")/updater/"
+  say "nginx over TLS on 127.0.0.1:$tls_port; $one_way_ms ms each way through $delayed_site and $delayed_tls_site"
+fi
+
 # --- Release build, with the start-up site compiled into the real program ----------------------
 say "building Release in $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BUILD_TESTS=OFF -DTARNWICK_BUILD_BENCH=ON \
-  -DTARNWICK_UPDATE_SITE="$base/" >"$work/cmake.log" 2>&1 || { cat "$work/cmake.log" >&2; exit 1; }
+  -DTARNWICK_UPDATE_SITE="$base/" -DTARNWICK_BENCH_DELAYED_SITE="$delayed_site" \
+  -DTARNWICK_BENCH_DELAYED_TLS_SITE="$delayed_tls_site" >"$work/cmake.log" 2>&1 ||
+  { cat "$work/cmake.log" >&2; exit 1; }
 # One job: the machine is shared.
 cmake --build "$build" -j1 >>"$work/cmake.log" 2>&1 || { tail -50 "$work/cmake.log" >&2; exit 1; }
 driver="$build/bench/tarnwick-bench-driver"
@@ -120,6 +203,8 @@ mapwatch="$build/bench/tarnwick-bench-mapwatch"
 arrival="$build/bench/tarnwick-bench-arrival"
 program="$build/src/tarnwick-updater"
 publisher="$build/src/tarnwick-publish"
+delayed_program="$build/bench/tarnwick-bench-updater-delayed"
+delayed_tls_program="$build/bench/tarnwick-bench-updater-delayed-tls"
 
 # --- update sites ------------------------------------------------------------------------------
 # Published as a publisher publishes them: tarnwick-publish lists every file of a release folder
@@ -169,6 +254,18 @@ if wanted durable || wanted window; then
   # The installed copies the "replacing" rows overwrite: other bytes, same names.
   old="$work/durable-old"
   mkdir -p "$old" && (cd "$old" && head -c $((2000 * 4096)) /dev/urandom | split -b 4096 -d -a 4 --additional-suffix=.dat - f)
+fi
+if wanted latency; then
+  # 9.0: 200 files of 4 KiB with their digests, fetched through the delaying relay; curl gets the
+  # same URLs through the same relay, over HTTP and over HTTPS.
+  latency=$(release latency)
+  (cd "$latency" && head -c $((200 * 4096)) /dev/urandom | split -b 4096 -d -a 3 --additional-suffix=.dat - l)
+  mapfile -t latency_files < <(cd "$latency" && ls l*.dat)
+  publish 9.1 "$latency" 9.0
+  for f in "${latency_files[@]}"; do printf 'url = "%s9.0/%s"\noutput = "%s"\n' "$delayed_site" "$f" "$f"; done \
+    >"$work/latency.curl"
+  sed "s|$delayed_site|$delayed_tls_site|" "$work/latency.curl" >"$work/latency-tls.curl"
+  for f in "${latency_files[@]}"; do echo "4096 $f"; done >"$work/latency.list"
 fi
 if wanted update; then
   # An update as releases make them. The installed version (shipped/) has a 100 MiB program of
@@ -410,6 +507,13 @@ done
 durable_load_after="$(load)"
 fi
 
+# The reference of the window and latency rows: a program's whole run in the folder.
+whole_process() {  # folder program arguments... > milliseconds
+  "$arrival" process "$1" 300000 "${@:2}" >"$work/out" || exit 1
+  value exit_ms "$work/out"
+}
+curl_path="$(command -v curl)"
+
 # window: the real program, as the user meets it. It runs from a fresh folder on Xvfb;
 # tarnwick-bench-arrival presses Next on the welcome page, waits until the check has enabled
 # Next again, presses it and stops the clock when the last file has its full size under its own
@@ -426,11 +530,6 @@ in_window() {  # folder list > milliseconds; the memory line goes to window-memo
     'BEGIN { printf "%.1f %.1f %.1f\n", p / 1024, w / 1024, (p - w) / 1024 }' >>"$work/window-memory.txt"
   value arrived_ms "$work/out"
 }
-whole_process() {  # folder program arguments... > milliseconds
-  "$arrival" process "$1" 300000 "${@:2}" >"$work/out" || exit 1
-  value exit_ms "$work/out"
-}
-curl_path="$(command -v curl)"
 for i in $(seq 1 "$runs"); do
   both "$i" 'd=$(fresh window-curl-large 1.0); c=$(whole_process "$d" "$curl_path" -sSf -o big.bin "$base/1.0/big.bin"); done_with_big "$d"' \
     'd=$(fresh window-large 1.0 exe); u=$(in_window "$d" "$work/big.list"); done_with_big "$d"'
@@ -443,6 +542,52 @@ for i in $(seq 1 "$runs"); do
   record window-replace "$u" "$c"
 done
 window_load_after="$(load)"
+fi
+
+# latency: the real window as in the window rows, with every chunk held $one_way_ms ms each way by
+# bench/relay/delay.py, against curl's whole process through the same relay: eight connections at
+# once (--parallel-max 8), and one connection with one file after another. Then the same over
+# HTTPS, where nginx speaks HTTP/2 and curl multiplexes its eight transfers over one connection.
+# Each run counts the connections the relay accepted for it. Results: latency-<row>.txt.
+if wanted latency; then
+say "latency: 200 files of 4 KiB, $one_way_ms ms each way ($runs runs)"
+latency_load_before="$(load)"
+start_xvfb
+rtt_ms=$((2 * one_way_ms))
+opened_mark() { [[ -f "$work/delay.opened" ]] && wc -l <"$work/delay.opened" || echo 0; }
+opened_since() { tail -n +$(($1 + 1)) "$work/delay.opened" | wc -l; }
+tls_log="$work/nginx-tls/logs/access.log"
+tls_mark() { [[ -f "$tls_log" ]] && wc -l <"$tls_log" || echo 0; }
+# The program's HTTPS runs see the test authority among the system's, in a mount namespace of their own.
+trusting=(unshare -m sh -c 'mount --bind "$1" /etc/ssl/certs && shift && exec "$@"' trusting "$ca/trusted")
+delayed_window() {  # folder program [prefix...] > milliseconds
+  cp "$2" "$1/tarnwick-updater"; sync
+  on_display "${@:3}" "$arrival" window "$1" "$work/latency.list" 300000 "$1/tarnwick-updater" >"$work/out" \
+    2>"$work/arrival.err" || { cat "$work/arrival.err" >&2; exit 1; }
+  for f in "${latency_files[@]}"; do same "$1/$f" "$site/updater/9.0/$f"; done
+  value arrived_ms "$work/out"
+}
+# curl draws its parallel progress meter even when told to be silent.
+eight=(-sSf --no-progress-meter --parallel --parallel-max 8)
+for i in $(seq 1 "$runs"); do
+  both "$i" 'd=$(fresh latency-curl 9.0); m=$(opened_mark)
+     c=$(whole_process "$d" "$curl_path" "${eight[@]}" --config "$work/latency.curl"); cn=$(opened_since "$m")' \
+    'd=$(fresh latency 9.0); m=$(opened_mark); u=$(delayed_window "$d" "$delayed_program"); un=$(opened_since "$m")'
+  d=$(fresh latency-curl-serial 9.0); s=$(whole_process "$d" "$curl_path" -sSf --config "$work/latency.curl")
+  record latency-http "$u" "$c"
+  record latency-serial "$u" "$s"
+  record latency-round-trips "$u" "$rtt_ms"
+  record latency-connections "$un" "$cn" "$un"
+  both "$i" 'd=$(fresh latency-curl-tls 9.0); m=$(opened_mark)
+     c=$(whole_process "$d" "$curl_path" "${eight[@]}" --cacert "$ca/ca.pem" --config "$work/latency-tls.curl")
+     cn=$(opened_since "$m")' \
+    'd=$(fresh latency-tls 9.0); m=$(tls_mark); n=$(opened_mark)
+     u=$(delayed_window "$d" "$delayed_tls_program" "${trusting[@]}"); un=$(opened_since "$n")
+     tail -n +$((m + 1)) "$tls_log" | grep " /updater/9.0/l" | cut -d" " -f1 | sort -u >>"$work/latency-protocols.txt"'
+  record latency-tls "$u" "$c"
+  record latency-tls-connections "$un" "$cn" "$un"
+done
+latency_load_after="$(load)"
 fi
 
 # update: updates that cost only what changed. Bytes are the answers' bytes as nginx sent them
@@ -676,6 +821,35 @@ table="$work/window.md"
     "MiB above welcome" "≤ welcome + 16 MiB in every run" 16 every
 } >"$table"
 write_block bench:window "$table"
+fi
+
+if [[ -s "$work/latency-http.txt" ]]; then
+table="$work/latency.md"
+{
+  echo "$(machine) load average $latency_load_before before and $latency_load_after after the runs. $runs runs each;" \
+    "updater and reference in alternating order; every chunk held $one_way_ms ms each way ($rtt_ms ms round trip) by" \
+    "\`bench/relay/delay.py\`."
+  echo
+  header
+  row "latency, verified many files" \
+    "200 files of 4 KiB with their digests, $rtt_ms ms round trip: Next press to the last in place" \
+    "$work/latency-http.txt" ms "ms (curl --parallel-max 8, whole process)" 2 "× curl" \
+    "≤ 1.1 × curl with 8 connections" 1.1
+  row "latency, one by one" "the same runs against curl fetching the 200 URLs one after another over one connection" \
+    "$work/latency-serial.txt" ms "ms (curl one by one)" 2 "× curl" "none: reference" -
+  row "latency, round trips" "the updater's time above counted in round trips" "$work/latency-round-trips.txt" ms \
+    "ms (round trip)" 1 "round trips" "none: comparison" -
+  row "latency, connections" "connections the relay accepted in a run, the check's included" \
+    "$work/latency-connections.txt" connections "connections (curl --parallel-max 8)" 0 connections "none: comparison" -
+  row "latency, HTTPS and HTTP/2" "the same 200 files from nginx over TLS, speaking HTTP/2" "$work/latency-tls.txt" ms \
+    "ms (curl --parallel-max 8, multiplexed)" 2 "× curl" "none: comparison" -
+  row "latency, HTTPS connections" "connections the relay accepted in an HTTPS run, the check's included" \
+    "$work/latency-tls-connections.txt" connections "connections (curl, multiplexed)" 0 connections "none: comparison" -
+  echo
+  echo "The updater's file requests over HTTPS arrived as $(sort -u "$work/latency-protocols.txt" | paste -sd/ - |
+    sed 's|/HTTP| and HTTP|g') in nginx's log."
+} >"$table"
+write_block bench:latency "$table"
 fi
 
 if [[ -s "$work/update-unchanged.txt" ]]; then
