@@ -17,16 +17,23 @@ void Press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key(key), modifiers);
 }
 
-// Runs `act` once the site has been asked for `path` again after this call.
-std::unique_ptr<QTimer> OnRequest(const WindowFixture& h, const QString& path, std::function<void()> act)
+// Runs `act` once `ready` holds, looked at every 10 ms from whatever event loop runs then; `act`
+// must not wait itself, or the loop it runs in could not end.
+std::unique_ptr<QTimer> When(std::function<bool()> ready, std::function<void()> act)
 {
     auto poll = std::make_unique<QTimer>();
-    QObject::connect(poll.get(), &QTimer::timeout, [&h, path, act, seen = h.site.requests.count(path), t = poll.get()] {
-        if (h.site.requests.count(path) > seen)
+    QObject::connect(poll.get(), &QTimer::timeout, [ready, act, t = poll.get()] {
+        if (ready())
             t->stop(), act();
     });
     poll->start(10);
     return poll;
+}
+
+// Runs `act` once the site has been asked for `path` again after this call.
+std::unique_ptr<QTimer> OnRequest(const WindowFixture& h, const QString& path, std::function<void()> act)
+{
+    return When([&h, path, seen = h.site.requests.count(path)] { return h.site.requests.count(path) > seen; }, act);
 }
 
 // The names renamed into the folder since the watch began, in the order inotify saw them.
@@ -209,17 +216,22 @@ TEST(WindowRoad, CancelWhileAFetchWaits)
         for (int i = 1; download && i <= 7; ++i)
             h.site.SetFault(kSite + "s" + QString::number(i), {.pieces = 10, .delay = 2s});
         qsizetype asked = 0;
+        const auto started = std::chrono::steady_clock::now();
         std::chrono::steady_clock::time_point escaped;
-        const auto cancel = OnRequest(h, slow, [&] {
-            const QStringList turn{"Done", "Busy...", "Busy..."};  // Preferences.ini waits; the slow one's turn
-            EXPECT_TRUE(!download || QTest::qWaitFor([&] { return h.Statuses().mid(0, 3) == turn; }, 5000));
-            EXPECT_EQ(h.Window().iDownload->AheadInFlight(), download ? 7 : 0);  // and the one waited for
-            escaped = std::chrono::steady_clock::now();
-            Press(Qt::Key_Escape);
-            asked = h.site.requests.size();
-        });
+        const QStringList turn{"Done", "Busy...", "Busy..."};  // Preferences.ini waits; the slow one's turn
+        const auto cancel = When(
+            [&, seen = h.site.requests.count(slow)] {
+                return h.site.requests.count(slow) > seen && (!download || h.Statuses().mid(0, 3) == turn);
+            },
+            [&] {
+                EXPECT_EQ(h.Window().iDownload->AheadInFlight(), download ? 7 : 0);  // and the one waited for
+                escaped = std::chrono::steady_clock::now();
+                Press(Qt::Key_Escape);
+                asked = h.site.requests.size();
+            });
         download ? h.RunDownloads() : void(h.RunCheck());
         QCoreApplication::processEvents();  // notifications still queued must start nothing
+        EXPECT_LT(escaped - started, 10s) << "an arrived file waited behind the slow one";
         EXPECT_LT(std::chrono::steady_clock::now() - escaped, 5s) << "the fetches were waited out";
         EXPECT_TRUE(h.ended == 1 && !h.Window().isVisible() && h.messages.isEmpty() && h.site.requests.size() == asked);
         h.ExpectFolder(download ? QMap<QString, QByteArray>{{"A.txt", "first"}} : QMap<QString, QByteArray>{});
