@@ -524,21 +524,27 @@ std::unique_ptr<HttpTransfer::Run> HttpTransfer::Begin(const QString& url, QIODe
     return run;
 }
 
-FetchResult HttpTransfer::Wait(Run& run)
+FetchResult HttpTransfer::Wait(std::unique_ptr<Run> run)
 {
-    if (!run.finished) {
+    m_running = true;
+    m_waited = run.get();
+    if (!run->finished) {
         QEventLoop loop;
-        run.waiting = &loop;
+        run->waiting = &loop;
         loop.exec();
-        run.waiting = nullptr;
+        run->waiting = nullptr;
         // The loop also returns when the application is quitting (a nested loop then ends at
         // once), so without an end of its own the fetch was cut off.
-        if (!run.finished) {
-            run.aborted = true;
-            m_engine->Stop(run);
+        if (!run->finished) {
+            run->aborted = true;
+            m_engine->Stop(*run);
         }
     }
-    return run.Outcome();
+    FetchResult result = run->Outcome();
+    m_waited = nullptr;
+    m_running = false;
+    QMetaObject::invokeMethod(this, &HttpTransfer::StateChanged, Qt::QueuedConnection);
+    return result;
 }
 
 FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator)
@@ -548,14 +554,7 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink, qint64 from
         busy.error = u"transfer busy"_s;
         return busy;
     }
-    m_running = true;
-    const std::unique_ptr<Run> run = Begin(url, sink, from, validator);
-    m_waited = run.get();
-    FetchResult result = Wait(*run);
-    m_waited = nullptr;
-    m_running = false;
-    QMetaObject::invokeMethod(this, &HttpTransfer::StateChanged, Qt::QueuedConnection);
-    return result;
+    return Wait(Begin(url, sink, from, validator));
 }
 
 int HttpTransfer::StartAhead(const QString& url, QIODevice& sink)
@@ -578,8 +577,7 @@ FetchResult HttpTransfer::WaitAhead(int number)
         none.error = m_running ? u"transfer busy"_s : u"no such fetch"_s;
         return none;
     }
-    m_running = true;
-    const std::unique_ptr<Run> run = std::move(found->second);
+    std::unique_ptr<Run> run = std::move(found->second);
     m_ahead.erase(found);
     run->ahead = false;
     if (run->paused && !run->finished) {
@@ -587,12 +585,7 @@ FetchResult HttpTransfer::WaitAhead(int number)
         run->sinceBytes.start();
         curl_easy_pause(run->easy, CURLPAUSE_CONT);
     }
-    m_waited = run.get();
-    FetchResult result = Wait(*run);
-    m_waited = nullptr;
-    m_running = false;
-    QMetaObject::invokeMethod(this, &HttpTransfer::StateChanged, Qt::QueuedConnection);
-    return result;
+    return Wait(std::move(run));
 }
 
 void HttpTransfer::DropAhead(int number) { m_ahead.erase(number); }

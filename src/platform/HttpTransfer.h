@@ -104,7 +104,8 @@ private:
     struct Engine;
     struct Run;
     std::unique_ptr<Run> Begin(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);
-    FetchResult Wait(Run& run);
+    // Waits for run as the one fetch waited for; the transfer is busy meanwhile.
+    FetchResult Wait(std::unique_ptr<Run> run);
     FetchResult Fetch(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);
 
     std::shared_ptr<Engine> m_engine;
