@@ -68,7 +68,7 @@ TEST(WindowRoad, MainRoadByKeyboard)
     h.site.Put(kSite + "notes", "decoy");
     h.site.Put(kSite + "a", "decoy");
     h.site.SetFault(kSite + "data.tar.gz", {.headers = "Content-Encoding: gzip\r\n"});
-    h.site.SetFault(kSite + "Tarnwick.exe", {.pieces = 4, .delay = 50ms});
+    h.site.SetFault(kSite + "Tarnwick.exe", {.pieces = 4, .delay = 100ms});
     ASSERT_EQ(h.StartUp(), StartUpResult::ShowWindow);
     FrmMainUpdater& w = h.Window();
     EXPECT_EQ(w.lblWelcome3->text(), "Tarnwick Updater will use the internet to check for updates for Tarnwick 0.3.");
@@ -86,11 +86,15 @@ TEST(WindowRoad, MainRoadByKeyboard)
             widget && !qobject_cast<QLabel*>(widget) && widget != w.Line1)
             EXPECT_NE(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), "")
                 << widget->objectName().toStdString();
-    QStringList whileFetching;
-    const auto again = OnRequest(h, kSite + "Tarnwick.exe", [&] {
-        whileFetching = h.Statuses().mid(0, 3);
-        QTest::keyClick(w.cmdNext, Qt::Key_Return);
-    });
+    QStringList whileFetching;  // once it is the program's turn, while it still arrives
+    const auto again = When(
+        [&] {
+            return h.Statuses().value(1) == "Busy..." && QFileInfo(w.AppFolder() + "/Tarnwick.exe").size() != 70000;
+        },
+        [&] {
+            whileFetching = h.Statuses().mid(0, 3);
+            QTest::keyClick(w.cmdNext, Qt::Key_Return);
+        });
     const int watch = inotify_init1(IN_NONBLOCK);
     inotify_add_watch(watch, QFile::encodeName(h.folder.Path()).constData(), IN_MOVED_TO);
     Press(Qt::Key_Return);
