@@ -81,8 +81,11 @@ void FrmMainUpdater::FetchAheadOf(QTreeWidgetItem* current)
     const int next = lDownload->indexOfTopLevelItem(current) + 1;
     for (int i = next; i < std::min(lDownload->ItemCount(), next + kLookAhead); ++i) {
         QTreeWidgetItem* item = lDownload->Item(i);
-        const QString url = DownloadList::Key(item), name = LocalFileName(url);
-        if (DownloadList::Status(item) != QLatin1String(status::kValid) || !IsSafeLocalName(name))
+        const QString url = DownloadList::Key(item);
+        if (m_fetchAhead->Looked(url) || DownloadList::Status(item) != QLatin1String(status::kValid))
+            continue;
+        const QString name = LocalFileName(url);
+        if (!IsSafeLocalName(name))
             continue;
         if (!m_fetchAhead->Consider(ListedChecks(item, url, AppPath(AppFolder(), name))))
             return;

@@ -38,6 +38,8 @@ public:
     // Looks at `listed` once: starts its fetch when it can be decided now, or leaves it for its
     // turn. False when no more fetches fit in flight now.
     bool Consider(const ListedFile& listed);
+    // Whether url was looked at already (its fetch started, or left for its turn).
+    bool Looked(const QString& url) const { return m_looked.contains(url); }
     // What was started for url, to be waited for (HttpTransfer::WaitAhead) in its turn.
     std::optional<Started> Take(const QString& url);
     // A file saved in its turn without what was started for it: a fetch ahead for the same
