@@ -24,6 +24,8 @@ void RemovePart(const QString& path)
 
 }  // namespace
 
+PartRecord::PartRecord(int fd, const QString& folder) : m_fd(fd), m_inside(QDir::cleanPath(folder) + u'/') {}
+
 void PartRecord::RemoveListed()
 {
     struct stat info {};
@@ -31,12 +33,11 @@ void PartRecord::RemoveListed()
         return;
     QByteArray bytes(qsizetype(info.st_size <= FolderLock::kMaxNotes ? info.st_size : 0), Qt::Uninitialized);
     if (::pread(m_fd, bytes.data(), size_t(bytes.size()), 0) == bytes.size()) {
-        const QString inside = QDir::cleanPath(m_folder) + u'/';
         // Names end in NUL, which no path holds, so that any name reads back as written.
         for (const QByteArray& name : bytes.split('\0')) {
             const QString relative = QFile::decodeName(name);
-            const QString path = QDir::cleanPath(inside + relative);
-            if (relative.isEmpty() || relative.startsWith(u'/') || !path.startsWith(inside))
+            const QString path = QDir::cleanPath(m_inside + relative);
+            if (relative.isEmpty() || relative.startsWith(u'/') || !path.startsWith(m_inside))
                 continue;
             // The part files a run makes for it now: beside the file the name stands for, which a
             // link there may place elsewhere, and the patch's beside that.
@@ -47,14 +48,14 @@ void PartRecord::RemoveListed()
     }
     if (::ftruncate(m_fd, 0) == 0)
         m_end = 0;
+    m_noted.clear();
 }
 
 bool PartRecord::Note(const QString& path)
 {
-    const QString inside = QDir::cleanPath(m_folder) + u'/';
-    if (m_fd < 0 || !path.startsWith(inside) || m_noted.contains(path))
+    if (m_fd < 0 || !path.startsWith(m_inside) || m_noted.contains(path))
         return true;
-    const QByteArray entry = QFile::encodeName(path.mid(inside.size())) + '\0';
+    const QByteArray entry = QFile::encodeName(path.mid(m_inside.size())) + '\0';
     for (qsizetype done = 0; done < entry.size();) {
         const ssize_t wrote = ::pwrite(m_fd, entry.constData() + done, size_t(entry.size() - done), m_end + done);
         if (wrote < 0 && errno == EINTR)

@@ -14,7 +14,7 @@ public:
     // No record: the folder lock could not be taken. Nothing is written down, and nothing removed.
     PartRecord() = default;
     // fd: the folder lock's open file, which the record owns no more than the lock does.
-    PartRecord(int fd, const QString& folder) : m_fd(fd), m_folder(folder) {}
+    PartRecord(int fd, const QString& folder);
 
     // Removes every part file that a run of this folder can have made for a file the record
     // names, then empties the record. Only under the folder lock: a running updater's part files
@@ -30,7 +30,7 @@ public:
 
 private:
     int m_fd = -1;
-    QString m_folder;
+    QString m_inside;  // the folder, with a separator after it: every name noted is below it
     qint64 m_end = 0;
     QSet<QString> m_noted;
 };

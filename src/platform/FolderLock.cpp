@@ -74,7 +74,7 @@ FolderLock::State FolderLock::TryTake(const QString& folder)
         // say) ended without removing it. Still holding it, so that no one else takes it
         // meanwhile, it is replaced by a file of this run's own.
         if (stillNamed)
-            m_fd = ReplaceStale(folder, fd);
+            m_fd = ReplaceStale(fd);
         ::close(fd);
         if (stillNamed)
             return m_state = m_fd >= 0 ? State::Held : State::Failed;
@@ -82,16 +82,17 @@ FolderLock::State FolderLock::TryTake(const QString& folder)
     return m_state = State::Failed;
 }
 
-int FolderLock::ReplaceStale(const QString& folder, int stale) const
+int FolderLock::ReplaceStale(int stale) const
 {
-    QByteArray name = QFile::encodeName(QDir(folder).filePath(QString::fromLatin1(kFileName))) + ".XXXXXX";
+    const QByteArray path = QFile::encodeName(m_path);
+    QByteArray name = path + ".XXXXXX";
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0)
         return -1;
     // Its notes (the part files that run made) come along, so that the next start still finds
     // what they name; readable by everyone, as a lock file of this updater is.
     const bool ready = ::fchmod(fd, 0644) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && CopyNotes(stale, fd) &&
-                       ::rename(name.constData(), QFile::encodeName(m_path).constData()) == 0;
+                       ::rename(name.constData(), path.constData()) == 0;
     if (ready)
         return fd;
     ::unlink(name.constData());

@@ -29,7 +29,7 @@ public:
 
 private:
     // The new lock file, held and named in the stale one's place, or -1.
-    int ReplaceStale(const QString& folder, int stale) const;
+    int ReplaceStale(int stale) const;
 
     State m_state = State::NotTried;
     QString m_path;
