@@ -53,7 +53,7 @@ bool FrmMainUpdater::DownloadFile(HttpTransfer& transfer, const QString& url, co
     // A copy listed earlier gives way: the later one decides what the file holds.
     if (&group == m_lastFiles && !transfer.StillExecuting())
         m_lastFiles->Discard();
-    switch (StageDownload(transfer, *m_diskWork, ListedChecks(item, url, path), group, m_fetchAhead.get())) {
+    switch (StageDownload(transfer, *m_diskWork, ListedChecks(item, url, path, folder), group, m_fetchAhead.get())) {
     case SaveOutcome::Current:
         if (item)
             DownloadList::SetStatus(item, QString::fromLatin1(status::kDone));

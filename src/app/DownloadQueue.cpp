@@ -84,10 +84,8 @@ void FrmMainUpdater::FetchAheadOf(QTreeWidgetItem* current)
         const QString url = DownloadList::Key(item);
         if (m_fetchAhead->Looked(url) || DownloadList::Status(item) != QLatin1String(status::kValid))
             continue;
-        const QString name = LocalFileName(url);
-        if (!IsSafeLocalName(name))
-            continue;
-        if (!m_fetchAhead->Consider(ListedChecks(item, url, AppPath(AppFolder(), name))))
+        const QString path = AppPath(AppFolder(), LocalFileName(url));
+        if (!m_fetchAhead->Consider(ListedChecks(item, url, path, AppFolder()), DownloadList::Key(current)))
             return;
     }
 }

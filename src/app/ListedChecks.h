@@ -23,13 +23,18 @@ inline void SetListedChecks(QTreeWidgetItem* item, const QByteArray& sha256, con
 }
 
 // Nothing checked when the manifest gave no digests, or for no entry at all (a URL the list
-// does not hold).
-inline ListedFile ListedChecks(const QTreeWidgetItem* item, const QString& url, const QString& path)
+// does not hold). The file goes to `path` in `folder`.
+inline ListedFile ListedChecks(const QTreeWidgetItem* item, const QString& url, const QString& path,
+                               const QString& folder)
 {
     if (!item)
-        return {url, path, {}, {}, {}};
-    return {url, path, item->data(0, kListedDigestRole).toByteArray(), item->data(0, kPatchFromRole).toByteArray(),
-            item->data(0, kPatchDigestRole).toByteArray()};
+        return {url, path, {}, {}, {}, folder};
+    return {url,
+            path,
+            item->data(0, kListedDigestRole).toByteArray(),
+            item->data(0, kPatchFromRole).toByteArray(),
+            item->data(0, kPatchDigestRole).toByteArray(),
+            folder};
 }
 
 }  // namespace tarnwick

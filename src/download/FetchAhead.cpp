@@ -9,11 +9,12 @@ namespace tarnwick {
 
 FetchAhead::~FetchAhead() { Clear(); }
 
-bool FetchAhead::Consider(const ListedFile& listed)
+bool FetchAhead::Consider(const ListedFile& listed, const QString& turn)
 {
     if (m_looked.contains(listed.url))
         return true;
-    if (m_transfer.AheadInFlight() >= HttpTransfer::kMaxInFlight)
+    const auto turnFetch = m_started.find(turn);
+    if (!m_transfer.AheadRoom(turnFetch == m_started.end() ? -1 : turnFetch->second.number))
         return false;
     m_looked.insert(listed.url);
     auto file = std::make_unique<PartFile>(listed.path);
@@ -21,25 +22,19 @@ bool FetchAhead::Consider(const ListedFile& listed)
     for (const auto& [url, started] : m_started)
         if (started.target == target)
             return true;
-    // A larger installed copy is summed in the file's turn, on a thread of its own.
-    std::optional<QByteArray> installed;
-    if (!listed.sha256.isEmpty() && file->TargetIsFile()) {
-        if (file->TargetSize() > kSumAtOnce)
-            return true;
-        installed = FileSha256(file->Target());
-    }
-    const FileSource source = ChooseSource(installed, listed);
-    if (source == FileSource::Current || file->TargetIsReadOnly() || (m_record && !m_record->Note(listed.path)))
+    // A larger installed copy is summed in the file's turn, as disk work.
+    const std::optional<FileSource> source = PlanFile(listed, *file, [&](std::optional<QByteArray>& digest) {
+        return file->TargetSize() <= kSumAtOnce && (digest = FileSha256(target), true);
+    });
+    if (!source || *source == FileSource::Current || *source == FileSource::Refused)
         return true;
-    const QLatin1String suffix(source == FileSource::Patch ? PartFile::kPatchSuffix : "");
-    if (source == FileSource::Patch)
-        file = std::make_unique<PartFile>(target + suffix);
-    if (!file->Create(source == FileSource::Patch ? listed.patchSha256 : listed.sha256))
+    file = OpenPart(listed, *source, m_record);
+    if (!file)
         return true;
-    const int number = m_transfer.StartAhead(listed.url + suffix, *file);
-    if (number >= 0)
-        m_started.emplace(listed.url, Started{source, target, std::move(file), number});
-    return number >= 0;
+    const bool checked = !(*source == FileSource::Patch ? listed.patchSha256 : listed.sha256).isEmpty();
+    const int number = m_transfer.StartAhead(FetchedUrl(listed, *source), *file, checked);
+    m_started.emplace(listed.url, Started{*source, target, std::move(file), number});
+    return true;
 }
 
 std::optional<FetchAhead::Started> FetchAhead::Take(const QString& url)

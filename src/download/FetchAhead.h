@@ -1,8 +1,9 @@
 // Files of the update fetched ahead of their turn while the queue saves the one before them: on
 // a network with real latency each file would otherwise cost at least a round trip of waiting.
 // A file is fetched ahead only when what to fetch is known at once (its installed copy, if any,
-// small enough to sum on the spot); it is then named in the record and streamed into its part
-// file (or its patch's) as in its turn, and taken up there by the save step.
+// small enough to sum on the spot), by the same plan and the same refusals as in its turn; it
+// is then named in the record and streamed into its part file (or its patch's) as in its turn,
+// and taken up there by the save step.
 #pragma once
 
 #include "download/PartFile.h"
@@ -36,8 +37,9 @@ public:
     ~FetchAhead();  // drops every fetch not taken: no part file stays
 
     // Looks at `listed` once: starts its fetch when it can be decided now, or leaves it for its
-    // turn. False when no more fetches fit in flight now.
-    bool Consider(const ListedFile& listed);
+    // turn. False when no more fetches fit in flight now. turn: the URL of the file whose turn
+    // it is, which must keep a connection of its own.
+    bool Consider(const ListedFile& listed, const QString& turn);
     // Whether url was looked at already (its fetch started, or left for its turn).
     bool Looked(const QString& url) const { return m_looked.contains(url); }
     // What was started for url, to be waited for (HttpTransfer::WaitAhead) in its turn.

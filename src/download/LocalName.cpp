@@ -3,7 +3,13 @@
 #include "download/PartFile.h"
 #include "platform/FolderLock.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QStringList>
+
+#include <cerrno>
+
+#include <sys/stat.h>
 
 namespace tarnwick {
 
@@ -12,6 +18,17 @@ QString LocalFileName(const QString& url)
     const qsizetype slash = url.lastIndexOf(u'/');
     return slash < 0 ? QString() : url.mid(slash + 1);
 }
+
+namespace {
+
+// A name the updater's own working files have: a part file would be taken for another file's,
+// and removed at the next start; the lock would be replaced under the run that holds it.
+bool IsWorkingName(const QString& name)
+{
+    return PartFile::IsPartName(name) || name == QLatin1String(FolderLock::kFileName);
+}
+
+}  // namespace
 
 bool IsSafeLocalName(const QString& name)
 {
@@ -30,12 +47,35 @@ bool IsSafeLocalName(const QString& name)
         if (segment == QStringLiteral(".."))
             return false;
     }
-    // The updater's own working files: a part file would be taken for another file's, and
-    // removed at the next start; the lock would be replaced under the run that holds it.
-    const QString& created = segments.last();
-    if (PartFile::IsPartName(created) || created == QLatin1String(FolderLock::kFileName))
-        return false;
-    return name != QStringLiteral(".");
+    return !IsWorkingName(segments.last()) && name != QStringLiteral(".");
+}
+
+bool MakeFoldersFor(const QString& folder, const QString& name)
+{
+    QStringList folders = name.split(u'\\');
+    folders.removeLast();
+    const QString root = QFileInfo(folder).canonicalFilePath();
+    if (folders.isEmpty() || root.isEmpty() || QFileInfo(QDir(folder).filePath(folders.join(u'/'))).isDir())
+        return true;
+    for (const QString& part : folders)
+        if (part.isEmpty() || part == QStringLiteral(".") || part == QStringLiteral("..") || IsWorkingName(part))
+            return false;
+    QString path = folder;
+    for (const QString& part : folders) {
+        path += u'/' + part;
+        const QFileInfo here(path);
+        // A folder that is there, or a link to one, is used only while it stays inside.
+        if (here.exists() || here.isSymLink()) {
+            const QString real = here.canonicalFilePath();
+            if (!here.isDir() || (real != root && !real.startsWith(root + u'/')))
+                return false;
+        } else if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST) {
+            return false;
+        } else if (!QFileInfo(path).isDir() || QFileInfo(path).isSymLink()) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace tarnwick

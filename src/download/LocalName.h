@@ -16,4 +16,10 @@ QString LocalFileName(const QString& url);
 // also for a name the updater's own working files have (a part file, the folder's lock).
 bool IsSafeLocalName(const QString& name);
 
+// Makes the folders a safe local name needs below `folder` that are not there yet, each one
+// under the rules a file's name has (no empty, ".", ".." or working name) and never through a
+// link that leads out of `folder`. Nothing is made when the name's own folder exists; folders
+// made stay, whatever becomes of the file. False when a folder the name needs cannot be had.
+bool MakeFoldersFor(const QString& folder, const QString& name);
+
 }  // namespace tarnwick

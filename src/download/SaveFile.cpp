@@ -2,6 +2,7 @@
 
 #include "download/FetchAhead.h"
 #include "download/GroupCommit.h"
+#include "download/LocalName.h"
 #include "download/PartFile.h"
 #include "download/PartRecord.h"
 #include "download/Patch.h"
@@ -24,16 +25,23 @@ std::unique_ptr<PartFile> CreatePart(const QString& target, const QByteArray& sh
 // Fetches url into file. A broken transfer of a checked file goes on where it stopped while the
 // site serves ranges and the resource is still the one whose start arrived; a changed resource,
 // or one without a validator that could tell, starts over. The digest, checked over the whole
-// file at the end, vouches for the joins.
+// file at the end, vouches for the joins. A fetch ahead left for its turn (taken up to its
+// share, or turned away by a host that limits connections) is not the file's failure: its turn
+// takes it up where it stands, continued where it can be and else fetched from the start, and
+// only then counts continuations as any fetch does.
 SaveOutcome FetchContinued(HttpTransfer& transfer, const QString& url, const QByteArray& sha256,
                            std::unique_ptr<PartFile>& file, int ahead = -1)
 {
     FetchResult result = ahead >= 0 ? transfer.WaitAhead(ahead) : transfer.OpenUrlInto(url, *file);
     QByteArray validator = result.validator;
     bool ranges = result.rangesServed;
-    for (int attempt = 0; attempt < kContinueAttempts; ++attempt) {
-        if (result.ok() || result.cancelled() || sha256.isEmpty() || file->Failed() || file->Written() == 0 || !ranges)
+    for (int attempt = result.leftForTurn ? -1 : 0; attempt < kContinueAttempts; ++attempt) {
+        if (result.ok() || result.cancelled() || file->Failed())
             break;
+        if (attempt >= 0 && (sha256.isEmpty() || file->Written() == 0 || !ranges))
+            break;
+        if (sha256.isEmpty() || !ranges || file->Written() == 0)
+            validator.clear();
         if (!validator.isEmpty()) {
             result = transfer.OpenUrlInto(url, *file, file->Written(), validator);
             if (!result.wholeInstead)
@@ -58,13 +66,13 @@ SaveOutcome FetchContinued(HttpTransfer& transfer, const QString& url, const QBy
 SaveOutcome Patch(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, PartFile& file,
                   std::optional<FetchAhead::Started> early)
 {
-    const QLatin1String suffix(PartFile::kPatchSuffix);
     std::unique_ptr<PartFile> patch =
-        early ? std::move(early->part) : CreatePart(file.Target() + suffix, listed.patchSha256);
+        early ? std::move(early->part)
+              : CreatePart(file.Target() + QLatin1String(PartFile::kPatchSuffix), listed.patchSha256);
     if (!patch)
         return SaveOutcome::Failed;
     const SaveOutcome fetched =
-        FetchContinued(transfer, listed.url + suffix, listed.patchSha256, patch, early ? early->number : -1);
+        FetchContinued(transfer, FetchedUrl(listed, FileSource::Patch), listed.patchSha256, patch, early ? early->number : -1);
     if (fetched != SaveOutcome::Saved)
         return fetched;
     bool applied = false;
@@ -74,6 +82,34 @@ SaveOutcome Patch(HttpTransfer& transfer, DiskWork& disk, const ListedFile& list
 }
 
 }  // namespace
+
+std::optional<FileSource> PlanFile(const ListedFile& listed, const PartFile& file, const InstalledSum& sum)
+{
+    if (!IsSafeLocalName(LocalFileName(listed.url)))
+        return FileSource::Refused;
+    std::optional<QByteArray> installed;
+    if (!listed.sha256.isEmpty() && file.TargetIsFile() && !sum(installed))
+        return std::nullopt;
+    const FileSource source = ChooseSource(installed, listed);
+    return source != FileSource::Current && file.TargetIsReadOnly() ? FileSource::Refused : source;
+}
+
+std::unique_ptr<PartFile> OpenPart(const ListedFile& listed, FileSource fetched, PartRecord* record)
+{
+    // Named in the record before any part file is made for it, so that a crash leaves nothing the
+    // next start cannot find; its folders before its part file, which lies in them.
+    if ((record && !record->Note(listed.path)) ||
+        (!listed.folder.isEmpty() && !MakeFoldersFor(listed.folder, LocalFileName(listed.url))))
+        return nullptr;
+    if (fetched != FileSource::Patch)
+        return CreatePart(listed.path, listed.sha256);
+    return CreatePart(PartFile::Resolve(listed.path) + QLatin1String(PartFile::kPatchSuffix), listed.patchSha256);
+}
+
+QString FetchedUrl(const ListedFile& listed, FileSource fetched)
+{
+    return fetched == FileSource::Patch ? listed.url + QLatin1String(PartFile::kPatchSuffix) : listed.url;
+}
 
 FileSource ChooseSource(const std::optional<QByteArray>& installed, const ListedFile& listed)
 {
@@ -100,25 +136,23 @@ SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFi
         if (ahead)
             ahead->Forget(file->Target());
         // An installed copy that already is the listed file costs nothing: no request, no write.
-        std::optional<QByteArray> installed;
-        const auto sum = [&](const std::atomic<bool>& stop) { installed = FileSha256(file->Target(), &stop); };
-        if (!listed.sha256.isEmpty() && file->TargetIsFile()) {
-            if (file->TargetSize() <= kSumAtOnce)
-                sum(std::atomic<bool>(false));
-            else if (!disk.Run(sum))
-                return SaveOutcome::Cancelled;
-        }
-        source = ChooseSource(installed, listed);
+        // A large one is summed as disk work, so that the window stays responsive.
+        const std::optional<FileSource> planned = PlanFile(listed, *file, [&](std::optional<QByteArray>& digest) {
+            const auto sum = [&](const std::atomic<bool>& stop) { digest = FileSha256(file->Target(), &stop); };
+            return file->TargetSize() <= kSumAtOnce ? (sum(std::atomic<bool>(false)), true) : disk.Run(sum);
+        });
+        if (!planned)
+            return SaveOutcome::Cancelled;
+        source = *planned;
         if (source == FileSource::Current)
             return SaveOutcome::Current;
-        if (file->TargetIsReadOnly())
+        if (source == FileSource::Refused)
             return SaveOutcome::Failed;
     }
-    // Named in the record before any part file is made for it, so that a crash leaves nothing the
-    // next start cannot find. A file fetched ahead was named and made then.
+    // A file fetched ahead was named and made then.
     if (early && source == FileSource::Whole)
         file = std::move(early->part);
-    else if ((group.Record() && !group.Record()->Note(listed.path)) || !file->Create(listed.sha256))
+    else if (!(file = OpenPart(listed, FileSource::Whole, group.Record())))
         return SaveOutcome::Failed;
     SaveOutcome outcome = SaveOutcome::Failed;
     if (source == FileSource::Patch) {

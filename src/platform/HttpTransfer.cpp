@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -48,6 +49,10 @@ bool IsRedirect(long status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
+
+// A host that has more requests than it takes now: shared hosts and CDNs answer so beyond the
+// connections they allow an address.
+bool IsBusy(long status) { return status == 503 || status == 429; }
 
 // A header line's value when the line names this header (in any letter case), or nothing.
 std::optional<QByteArray> HeaderValue(const QByteArray& line, QByteArrayView name)
@@ -85,6 +90,23 @@ RangeAnswer ClassifyRangeAnswer(long status, QByteArrayView contentRange, qint64
                : RangeAnswer::Refused;
 }
 
+std::optional<std::chrono::milliseconds> RetryAfter(QByteArrayView value, const QDateTime& now)
+{
+    const QByteArray text = value.toByteArray().trimmed();
+    bool isNumber = false;
+    const qint64 seconds = text.toLongLong(&isNumber);
+    if (isNumber)
+        return seconds < 0 ? std::nullopt : std::optional(std::chrono::milliseconds(seconds * 1000));
+    // An HTTP date is always in GMT, a zone Qt's reader knows only as an offset.
+    QString date = QString::fromLatin1(text);
+    if (date.endsWith(" GMT"_L1))
+        date = date.chopped(3) + "+0000"_L1;
+    const QDateTime at = QDateTime::fromString(date, Qt::RFC2822Date);
+    if (!at.isValid())
+        return std::nullopt;
+    return std::chrono::milliseconds(std::max<qint64>(0, now.msecsTo(at)));
+}
+
 // The state of one fetch: its request, where the body goes, what the current answer said, what
 // has arrived and why it failed, if it did. A redirect's hop is the same fetch.
 struct HttpTransfer::Run {
@@ -101,8 +123,12 @@ struct HttpTransfer::Run {
     int hop = 0;
     std::chrono::milliseconds idleTimeout{0};
     QDeadlineTimer deadline;
-    bool ahead = false;   // takes no more than kAheadBody until it is waited for
-    bool paused = false;  // held there
+    bool ahead = false;        // takes no more than kAheadBody until it is waited for
+    bool continuable = false;  // its file may be continued in its turn
+    int asks = 1;              // of a busy host, for this fetch
+    std::chrono::milliseconds busyWaited{0};
+    std::optional<std::chrono::milliseconds> retryAfter;  // of the answer being read
+    QTimer again;                                         // a busy host asked again when it runs out
     QEventLoop* waiting = nullptr;
     QTimer idle;
     FetchResult result;
@@ -114,7 +140,7 @@ struct HttpTransfer::Run {
     long status = 0;                  // of the answer being read; a redirect's answer is replaced
     std::vector<QByteArray> lengths;  // every Content-Length of that answer
     QByteArray etag, lastModified, contentRange;
-    QElapsedTimer sinceBytes;
+    QElapsedTimer sinceBytes;  // or since the request went out
     char error[CURL_ERROR_SIZE] = {};
 
     bool Stopped() const { return aborted || !failure.isEmpty(); }
@@ -217,12 +243,17 @@ struct HttpTransfer::Engine {
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &run);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Engine::OnHeader);
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, &run);
+        // The no-bytes clock starts again when the request goes out on its connection.
+        curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Engine::OnRequestSent);
+        curl_easy_setopt(easy, CURLOPT_PREREQDATA, &run);
         if (!authorities.isEmpty()) {
             curl_easy_setopt(easy, CURLOPT_CAINFO, authorities.constData());
             curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
         }
         QObject::connect(&run.idle, &QTimer::timeout, [this, &run] { CheckIdle(run); });
         run.idle.setSingleShot(true);
+        QObject::connect(&run.again, &QTimer::timeout, [this, &run] { Send(run); });
+        run.again.setSingleShot(true);
     }
 
     // Sends the run's request to its current address.
@@ -252,14 +283,52 @@ struct HttpTransfer::Engine {
                          long(HasScheme(run.address, "https") && proxy && proxy->isEmpty()));
         run.sinceBytes.start();
         CheckIdle(run);
-        if (!run.finished)
+        if (!run.finished) {
+            active.insert(&run);
             curl_multi_add_handle(multi, run.easy);
+        }
+    }
+
+    // A host turned a fetch away: from now on fetches ahead leave it as many connections as it
+    // was answering then, the one waited for included, and at least that one.
+    void Limit(const Run& refused)
+    {
+        const auto answering = std::count_if(active.begin(), active.end(), [&](const Run* run) {
+            return run != &refused && run->status >= 200 && run->status < 300;
+        });
+        budget = std::max(1, std::min(budget, int(answering)));
+        if (refused.retryAfter)
+            quietUntil = QDeadlineTimer(std::min(*refused.retryAfter, kBusyWaitMost));
+    }
+
+    // A busy host's answer to the fetch waited for: asked again after the wait it names (or a
+    // growing one), within the bounds on asks and on the time waited. False: it stays the answer.
+    bool AskAgain(Run& run)
+    {
+        using std::chrono::milliseconds;
+        const milliseconds wait = std::min(run.retryAfter.value_or(milliseconds(500 << (run.asks - 1))), kBusyWaitMost);
+        if (run.ahead || run.asks >= kBusyAsks || run.busyWaited + wait > kBusyWaitAll ||
+            run.deadline.remainingTimeAsDuration() < wait)
+            return false;
+        ++run.asks;
+        run.busyWaited += wait;
+        run.idle.stop();
+        run.again.start(wait);
+        return true;
     }
 
     // The current answer has ended: a redirect is followed, anything else ends the fetch.
     void EndAnswer(Run& run)
     {
         curl_multi_remove_handle(multi, run.easy);
+        active.erase(&run);
+        const bool refused = IsBusy(run.status) || (run.ahead && run.code == CURLE_COULDNT_CONNECT);
+        if (!run.Stopped() && refused) {
+            run.result.leftForTurn = run.ahead;
+            Limit(run);
+            if (run.code == CURLE_OK && AskAgain(run))
+                return;
+        }
         if (!run.Stopped() && run.code == CURLE_OK && IsRedirect(run.status)) {
             char* next = nullptr;
             curl_easy_getinfo(run.easy, CURLINFO_REDIRECT_URL, &next);
@@ -295,26 +364,31 @@ struct HttpTransfer::Engine {
     {
         if (run.finished)
             return;
+        run.again.stop();
         curl_multi_remove_handle(multi, run.easy);
+        active.erase(&run);
         Finish(run);
     }
 
-    // Fails the run whichever comes first: the time-out without a byte, or the deadline. A run
-    // held back ahead is not idle.
+    // Fails the run whichever comes first: the time-out without a byte, or the deadline. A fetch
+    // ahead that has no answer yet waits a shorter time: the host is taken to hold it back.
     void CheckIdle(Run& run)
     {
         if (run.finished)
             return;
-        if (run.paused)
-            run.sinceBytes.start();
+        const bool unanswered = run.ahead && run.status == 0;
+        const auto timeout = unanswered ? std::min(run.idleTimeout, kAheadAnswerWait) : run.idleTimeout;
         const auto quiet = std::chrono::milliseconds(run.sinceBytes.elapsed());
-        if (quiet >= run.idleTimeout || run.deadline.hasExpired()) {
-            run.failure =
-                quiet >= run.idleTimeout ? u"no bytes for %1 ms"_s.arg(run.idleTimeout.count()) : u"deadline passed"_s;
+        if (quiet >= timeout || run.deadline.hasExpired()) {
+            run.failure = quiet >= timeout ? u"no bytes for %1 ms"_s.arg(timeout.count()) : u"deadline passed"_s;
+            if (unanswered) {
+                run.result.leftForTurn = true;
+                Limit(run);
+            }
             Stop(run);
             return;
         }
-        run.idle.start(std::min(run.idleTimeout - quiet,
+        run.idle.start(std::min(timeout - quiet,
                                 std::chrono::ceil<std::chrono::milliseconds>(run.deadline.remainingTimeAsDuration())));
     }
 
@@ -378,6 +452,12 @@ struct HttpTransfer::Engine {
         return 0;
     }
 
+    static int OnRequestSent(void* fetch, char*, char*, int, int)
+    {
+        static_cast<Run*>(fetch)->sinceBytes.start();
+        return CURL_PREREQFUNC_OK;
+    }
+
     static size_t OnHeader(char* data, size_t size, size_t count, void* fetch)
     {
         auto* run = static_cast<Run*>(fetch);
@@ -388,6 +468,9 @@ struct HttpTransfer::Engine {
         const QByteArray line = QByteArray::fromRawData(data, qsizetype(bytes));
         if (line.startsWith("HTTP/")) {  // a new answer: an interim one or a redirect's is replaced
             run->status = line.split(' ').value(1).toLong();
+            if (line.startsWith("HTTP/2") || line.startsWith("HTTP/3"))
+                run->engine->multiplexed = true;
+            run->retryAfter.reset();
             run->lengths.clear();
             run->etag = run->lastModified = run->contentRange = {};
             run->result.rangesServed = false;
@@ -401,6 +484,8 @@ struct HttpTransfer::Engine {
             run->contentRange = *range;
         } else if (const auto ranges = HeaderValue(line, "accept-ranges")) {
             run->result.rangesServed = ranges->compare("bytes", Qt::CaseInsensitive) == 0;
+        } else if (const auto wait = HeaderValue(line, "retry-after")) {
+            run->retryAfter = RetryAfter(*wait, QDateTime::currentDateTimeUtc());
         }
         return bytes;
     }
@@ -413,9 +498,9 @@ struct HttpTransfer::Engine {
             return 0;
         run->sinceBytes.start();
         // Only a 200 is the whole resource: 204 has no body, 206 a piece of one, and the rest of
-        // 2xx are not answers to a plain request for a file. A redirect's own page is dropped;
-        // any other answer ends the fetch before a byte of it is handed on.
-        if (IsRedirect(run->status))
+        // 2xx are not answers to a plain request for a file. A redirect's or a busy host's own
+        // page is dropped; any other answer ends the fetch before a byte of it is handed on.
+        if (IsRedirect(run->status) || IsBusy(run->status))
             return bytes;
         const RangeAnswer answer = run->from > 0 ? ClassifyRangeAnswer(run->status, run->contentRange, run->from)
                                                  : (run->status == 200 ? RangeAnswer::Whole : RangeAnswer::Refused);
@@ -424,16 +509,21 @@ struct HttpTransfer::Engine {
             run->failure = u"HTTP status %1"_s.arg(run->status);
             return 0;
         }
-        // Ahead of its turn a body is held at its first part: libcurl keeps these bytes and
-        // hands them over again once the fetch is waited for.
-        if (run->ahead && run->sink && run->result.received + qint64(bytes) > kAheadBody) {
-            run->paused = true;
-            return CURL_WRITEFUNC_PAUSE;
-        }
         // The answer is taken: what would continue it. If-Range takes only a strong tag; a weak
         // one says nothing about the bytes.
         if (run->result.received == 0)
             run->result.validator = run->etag.isEmpty() || run->etag.startsWith("W/") ? run->lastModified : run->etag;
+        // Ahead of its turn a body is taken up to its share and then left to its turn, which
+        // continues it; a large one that could not be continued is left whole at once.
+        if (run->ahead && run->sink) {
+            const bool continuable = run->continuable && run->result.rangesServed && !run->result.validator.isEmpty();
+            const bool large = run->lengths.empty() || run->lengths.front().trimmed().toLongLong() > kAheadBody;
+            if (run->result.received + qint64(bytes) > kAheadBody || (run->result.received == 0 && large && !continuable)) {
+                run->failure = u"left for its turn after %1 bytes"_s.arg(run->result.received);
+                run->result.leftForTurn = true;
+                return 0;
+            }
+        }
         run->result.received += qint64(bytes);
         if (run->sink) {
             if (run->sink->write(data, qint64(bytes)) != qint64(bytes)) {
@@ -455,6 +545,10 @@ struct HttpTransfer::Engine {
     QTimer curlTimer;
     std::map<curl_socket_t, std::unique_ptr<Watch>> sockets;
     SystemProxy proxies;
+    std::set<const Run*> active;  // on the wire, each holding a connection (or an HTTP/2 stream)
+    int budget = kMaxInFlight;    // see kMaxInFlight
+    bool multiplexed = false;     // the site answered over HTTP/2: streams, not connections
+    QDeadlineTimer quietUntil;    // no fetch ahead starts before a busy host's Retry-After
 };
 
 HttpTransfer::Run::~Run()
@@ -502,26 +596,23 @@ void HttpTransfer::Abort()
         abort(run.get());
 }
 
-std::unique_ptr<HttpTransfer::Run> HttpTransfer::Begin(const QString& url, QIODevice* sink, qint64 from,
-                                                       const QByteArray& validator)
+void HttpTransfer::Begin(Run& run, const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator)
 {
-    auto run = std::make_unique<Run>();
-    run->engine = m_engine;
-    run->sink = sink;
-    run->textLimit = m_textLimit;
-    run->from = from;
-    run->validator = validator;
-    run->idleTimeout = m_timeout;
-    run->deadline = m_deadline;
-    run->address = RequestUrl(url);
-    m_engine->Prepare(*run);
-    if (!IsWebAddress(run->address)) {
-        run->refused = u"not an http or https address: %1"_s.arg(QString::fromUtf8(run->address));
-        run->finished = true;
+    run.engine = m_engine;
+    run.sink = sink;
+    run.textLimit = m_textLimit;
+    run.from = from;
+    run.validator = validator;
+    run.idleTimeout = m_timeout;
+    run.deadline = m_deadline;
+    run.address = RequestUrl(url);
+    m_engine->Prepare(run);
+    if (!IsWebAddress(run.address)) {
+        run.refused = u"not an http or https address: %1"_s.arg(QString::fromUtf8(run.address));
+        run.finished = true;
     } else {
-        m_engine->Send(*run);
+        m_engine->Send(run);
     }
-    return run;
 }
 
 FetchResult HttpTransfer::Wait(std::unique_ptr<Run> run)
@@ -554,15 +645,35 @@ FetchResult HttpTransfer::Fetch(const QString& url, QIODevice* sink, qint64 from
         busy.error = u"transfer busy"_s;
         return busy;
     }
-    return Wait(Begin(url, sink, from, validator));
+    auto run = std::make_unique<Run>();
+    Begin(*run, url, sink, from, validator);
+    return Wait(std::move(run));
 }
 
-int HttpTransfer::StartAhead(const QString& url, QIODevice& sink)
+bool HttpTransfer::AheadRoom(int turn) const
 {
-    if (AheadInFlight() >= kMaxInFlight)
-        return -1;
-    std::unique_ptr<Run> run = Begin(url, &sink, 0, {});
+    if (!m_engine->quietUntil.hasExpired())
+        return false;
+    int running = 0;
+    bool turnRunning = false;
+    qint64 held = kAheadBody;
+    for (const auto& [number, run] : m_ahead) {
+        running += !run->finished;
+        turnRunning = turnRunning || (number == turn && !run->finished);
+        held += run->finished ? std::max(run->result.received, kAheadBlock) : kAheadBody;
+    }
+    if (held > kAheadBytes)
+        return false;
+    // The connection of the file whose turn it is: its own fetch ahead's, or one kept free.
+    return m_engine->multiplexed ? running < kMaxStreamsAhead : running + (turnRunning ? 0 : 1) < m_engine->budget;
+}
+
+int HttpTransfer::StartAhead(const QString& url, QIODevice& sink, bool continuable)
+{
+    auto run = std::make_unique<Run>();
     run->ahead = true;
+    run->continuable = continuable;
+    Begin(*run, url, &sink, 0, {});
     m_ahead.emplace(m_nextAhead, std::move(run));
     return m_nextAhead++;
 }
@@ -580,11 +691,6 @@ FetchResult HttpTransfer::WaitAhead(int number)
     std::unique_ptr<Run> run = std::move(found->second);
     m_ahead.erase(found);
     run->ahead = false;
-    if (run->paused && !run->finished) {
-        run->paused = false;
-        run->sinceBytes.start();
-        curl_easy_pause(run->easy, CURLPAUSE_CONT);
-    }
     return Wait(std::move(run));
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 
 class QIODevice;
 
@@ -29,6 +31,9 @@ struct FetchResult {
     QByteArray validator;
     bool rangesServed = false;
     bool wholeInstead = false;  // asked for the rest, the site sent the whole resource (it changed)
+    // Ended ahead of its turn by what only a fetch ahead meets: taken up to its share, or turned
+    // away by a host that limits connections (503, 429, refused, unanswered). Its turn takes it up.
+    bool leftForTurn = false;
 
     bool ok() const { return outcome == Outcome::Ok; }
     bool cancelled() const { return outcome == Outcome::Cancelled; }
@@ -40,19 +45,41 @@ struct FetchResult {
 enum class RangeAnswer { Rest, Whole, Refused };
 RangeAnswer ClassifyRangeAnswer(long status, QByteArrayView contentRange, qint64 from);
 
+// How long a Retry-After value (seconds, or an HTTP date) asks to wait from `now`; nothing when
+// it is neither, zero for a time already past.
+std::optional<std::chrono::milliseconds> RetryAfter(QByteArrayView value, const QDateTime& now);
+
 class HttpTransfer : public QObject {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kDefaultTimeout{60'000};
     // A manifest is a few lines; a larger answer is a broken or hostile site.
     static constexpr qint64 kDefaultTextLimit = 4 * 1024 * 1024;
-    // Connections at once to a site over HTTP/1.1 (streams of one connection where the site
-    // multiplexes them, HTTP/2), and fetches started ahead at most; one more, the file whose
-    // turn it is, takes the first connection that comes free.
+    // The connection budget. Connections at once to a site over HTTP/1.1, the fetch waited for
+    // included: fetches ahead never take the last one, so the file whose turn it is is on the
+    // wire at once and its no-bytes clock never runs while it waits for a connection. A host
+    // that turns a fetch away (503, 429, a refused or unanswered connection) lowers the budget
+    // for the rest of the run to the connections it was answering at that moment.
     static constexpr int kMaxInFlight = 8;
-    // What a fetch started ahead takes of its body before it pauses until it is waited for: a
-    // large file ahead holds no more than a small one.
-    static constexpr qint64 kAheadBody = 4 * 1024 * 1024;
+    // Where the site multiplexes streams on one connection (HTTP/2) connections cost nothing:
+    // fetches ahead are bounded by the bytes they hold (kAheadBytes) and by this many streams.
+    static constexpr int kMaxStreamsAhead = 64;
+    // What a fetch started ahead takes of its body: then it ends, giving its connection back,
+    // and its file is continued (or fetched from the start) in its turn. A large file ahead
+    // holds no more than this, and never a connection it does not use.
+    static constexpr qint64 kAheadBody = 1024 * 1024;
+    // The bytes all fetches ahead may hold until they are waited for, counting each running
+    // one at its share and each ended one at what it took (a small body's first block at least).
+    static constexpr qint64 kAheadBytes = 8 * 1024 * 1024;
+    static constexpr qint64 kAheadBlock = 64 * 1024;
+    // A fetch ahead whose request has no answer for this long is taken for one the host does
+    // not accept now: it ends, and its file waits for its turn.
+    static constexpr std::chrono::milliseconds kAheadAnswerWait{5000};
+    // A fetch waited for that a busy host answers with 503 or 429 is asked again, at most this
+    // many times in all, waiting Retry-After (at most kBusyWaitMost) or else 0.5 s, 1 s, 2 s ...
+    // between them, and never more than kBusyWaitAll in all; then it fails as any answer does.
+    static constexpr int kBusyAsks = 5;
+    static constexpr std::chrono::milliseconds kBusyWaitMost{10'000}, kBusyWaitAll{20'000};
 
     explicit HttpTransfer(const QString& name, QObject* parent = nullptr);
     ~HttpTransfer() override;
@@ -81,11 +108,15 @@ public:
     // `from` above 0, asks for the rest from there, only if the resource still has `validator`.
     FetchResult OpenUrlInto(const QString& url, QIODevice& sink, qint64 from = 0, const QByteArray& validator = {});
 
+    // Whether another fetch ahead fits the budget now; turn: the number of the fetch ahead that
+    // the file whose turn it is waits for, or -1 (it then needs a connection of its own).
+    bool AheadRoom(int turn) const;
     // Starts streaming url into sink without waiting; the sink must outlive the fetch until it
-    // is waited for or dropped. Returns its number, or -1 when kMaxInFlight were started ahead
-    // and are neither waited for nor dropped yet.
-    int StartAhead(const QString& url, QIODevice& sink);
-    int AheadInFlight() const;
+    // is waited for or dropped. continuable: its file may be continued in its turn (a large
+    // body ahead is then taken up to its share; else it is left whole for its turn). Returns
+    // its number.
+    int StartAhead(const QString& url, QIODevice& sink, bool continuable);
+    int AheadInFlight() const;  // started ahead, neither waited for nor dropped yet
     // Waits for a fetch started ahead as OpenUrlInto waits (the transfer is busy meanwhile) and
     // gives its result; its number is then free.
     FetchResult WaitAhead(int number);
@@ -103,7 +134,7 @@ signals:
 private:
     struct Engine;
     struct Run;
-    std::unique_ptr<Run> Begin(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);
+    void Begin(Run& run, const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);
     // Waits for run as the one fetch waited for; the transfer is busy meanwhile.
     FetchResult Wait(std::unique_ptr<Run> run);
     FetchResult Fetch(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);

@@ -69,7 +69,11 @@ ends() { local status=0; wait_updater_exit "$2" || status=$?
   [[ ! -e $APP/.tarnwick-updater.lock ]] || fail "after $1 the folder's lock file stayed"; }
 
 # The requests in nginx's or tinyproxy's log, "METHOD PATH [STATUS]" a line.
-requests() { sed -n -e 's/.*Request ([^)]*): \([A-Z]* [^ ]*\) .*/\1/p' -e '/^[A-Z]* \//p' "$1"; }
+# A large file fetched ahead is continued in its turn when it was still ahead at its share, which
+# depends on timing: that continuation (206; through the proxy, whose log has no status, the same
+# request again) is left out.
+requests() { sed -n -e 's/.*Request ([^)]*): \([A-Z]* [^ ]*\) .*/\1/p' -e '/^[A-Z]* \//p' "$1" |
+  awk '!/ 206$/ && !(/^GET http.*\/Tarnwick\.exe$/ && seen[$0]++)'; }
 has_requests() { (($(requests "$1" | wc -l) >= $2)); }
 # saw LOG EXPECTED: once as many requests as expected are in LOG, they are EXPECTED, in any
 # order (files are fetched side by side).

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -22,6 +23,18 @@ static int Flush(const char* name, int fd)
 }
 extern "C" int fdatasync(int fd) { return Flush<int (*)(int)>("fdatasync", fd); }
 extern "C" int syncfs(int fd) { return Flush<int (*)(int)>("syncfs", fd); }
+// Another program cutting a file short while the updater reads it mapped: this file is emptied
+// once it is mapped for reading.
+static QString g_cutMapped;
+extern "C" void* mmap(void* at, size_t size, int prot, int flags, int fd, off_t offset)
+{
+    using Map = void* (*)(void*, size_t, int, int, int, off_t);
+    void* mapped = reinterpret_cast<Map>(dlsym(RTLD_NEXT, "mmap"))(at, size, prot, flags, fd, offset);
+    if (!g_cutMapped.isEmpty() && fd >= 0 && prot == PROT_READ &&
+        QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd)) == g_cutMapped)
+        ::truncate(QFile::encodeName(std::exchange(g_cutMapped, {})).constData(), 0);
+    return mapped;
+}
 
 namespace tarnwick::test {
 namespace {
@@ -76,15 +89,17 @@ void LinkElsewhere(WindowFixture& h)
 
 // clang-format off
 const Target kTargets[] = {
-    {"read-only file",
-     [](auto& h) { QFile::setPermissions(h.folder.FilePath("Tarnwick.exe"), QFile::ReadOwner); },
-     {"Failed", "Done"}},
+    // The second fetched ahead of its turn: the same refusal holds there.
+    {"read-only files",
+     [](auto& h) { for (const char* name : {"Tarnwick.exe", "readme.txt"})
+                       QFile::setPermissions(h.folder.FilePath(name), QFile::ReadOwner); },
+     {"Failed", "Failed"}},
     {"a folder in the file's place",
      [](auto& h) { QFile::remove(h.folder.FilePath("Tarnwick.exe")), h.folder.Write("Tarnwick.exe/in", "in"); },
      {"Failed", "Done"}},
-    {"name that would leave the folder",
-     [](auto& h) { h.Publish({{"..\\escaped", "x"}, {"readme.txt", kNewReadme}}); },
-     {"Failed", "Done"}},
+    {"names that would leave the folder, in their turn and ahead of it",
+     [](auto& h) { h.Publish({{"..\\escaped", "x"}, {"readme.txt", kNewReadme}, {"z\\..\\..\\escaped", "x"}}); },
+     {"Failed", "Done", "Failed"}},
     {"name the file system refuses",
      [](auto& h) { h.Publish({{QString(300, 'a'), "x"}, {"readme.txt", kNewReadme}}); },
      {"Failed", "Done"}},
@@ -105,11 +120,17 @@ const Target kTargets[] = {
     {"12 KiB left", nullptr, {"Failed", "Failed", "Done"}, 12288, false, false, 1},
     // A patch is dropped for the whole file, which fails like any file that has no room.
     {"a patch whose result has no room", nullptr, {"Failed", "Failed", "Done"}, 100 << 10, false, false, 1, true},
+    // The installed copy cut short while its patch decodes: the patch is dropped for the whole file.
+    {"an installed copy cut short under its patch",
+     [](auto& h) { h.PublishChecked({{"Tarnwick.exe", kOldExe + "new"}, {"readme.txt", kNewReadme}},
+                                    {{"Tarnwick.exe", {kOldExe, MakePatch(kOldExe, kOldExe + "new")}}});
+                   g_cutMapped = QFileInfo(h.folder.FilePath("Tarnwick.exe")).canonicalFilePath(); },
+     {"Done", "Done"}},
 };
 // clang-format on
 
 class SaveFault : public ::testing::TestWithParam<Target> {
-    void TearDown() override { g_flushFails = false; }
+    void TearDown() override { g_flushFails = false, g_cutMapped.clear(); }
 };
 INSTANTIATE_TEST_SUITE_P(Rows, SaveFault, ::testing::ValuesIn(kTargets));
 

@@ -23,6 +23,7 @@ namespace tarnwick::test {
 namespace {
 
 using namespace Qt::Literals::StringLiterals;
+using namespace std::chrono_literals;
 using enum VersionOrder;
 using Rows = std::vector<std::pair<const char*, std::optional<QString>>>;
 
@@ -280,6 +281,21 @@ TEST(SiteRules, AddressesAndLocalNamesAreVerbatim)
     for (const QString& unsafe : {u""_s, u"."_s, u".."_s, u"..\\x"_s, u"a\\..\\x"_s, u"\\x"_s, u"\t"_s, u"\x7f"_s,
                                   u".a.txt.tarnwick-part"_s, u"Lang\\.x.tarnwick-part"_s, u".tarnwick-updater.lock"_s})
         EXPECT_FALSE(IsSafeLocalName(unsafe)) << unsafe.toStdString();
+    // Folders a name needs are made inside the folder only, under the rules of names, never
+    // through a link that leads out; a folder that is there, or a link inside, is used.
+    const TempAppFolder app, outside;
+    app.Write("file", "f"), app.Write("in/x", "x");
+    QFile::link(outside.Path(), app.FilePath("out")), QFile::link(app.FilePath("in"), app.FilePath("inlink"));
+    const std::pair<QString, bool> folders[] = {
+        {u"a.dll"_s, true},          {u"new\\deeper\\a.dll"_s, true}, {u"in\\a.dll"_s, true},
+        {u"inlink\\sub\\a.dll"_s, true}, {u"out\\sub\\a.dll"_s, false},  {u"file\\a.dll"_s, false},
+        {u"a\\\\b.dll"_s, false},    {u".x.tarnwick-part\\a.dll"_s, false},
+    };
+    for (const auto& [name, made] : folders) {
+        const QString parent = app.FilePath(QString(name).replace(u'\\', u'/')).section(u'/', 0, -2);
+        EXPECT_TRUE(MakeFoldersFor(app.Path(), name) == made && QFileInfo(parent).isDir() == made) << name.toStdString();
+    }
+    EXPECT_TRUE(QDir(outside.Path()).isEmpty());
 }
 
 // Guards the one decoding rule for fetched bytes: UTF-16 after its byte-order mark (either
@@ -349,6 +365,14 @@ TEST(UpdateCostRules, SourcesPatchesAndRanges)
     };
     for (const auto& [status, contentRange, expected] : ranges)
         EXPECT_EQ(ClassifyRangeAnswer(status, contentRange, 100), expected) << status << ' ' << contentRange;
+    // A busy host's Retry-After: seconds or an HTTP date, a date past meaning at once.
+    const QDateTime now = QDateTime::fromString("Tue, 08 Dec 2026 10:00:00 +0000", Qt::RFC2822Date);
+    const std::pair<const char*, std::optional<std::chrono::milliseconds>> waits[] = {
+        {"120", 120s}, {" 0 ", 0s}, {"Tue, 08 Dec 2026 10:00:30 GMT", 30s}, {"Mon, 07 Dec 2026 10:00:00 GMT", 0s},
+        {"-1", std::nullopt}, {"soon", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& [value, expected] : waits)
+        EXPECT_EQ(RetryAfter(value, now), expected) << value;
 }
 
 }  // namespace

@@ -37,14 +37,21 @@ public:
         m_listener->listen(QHostAddress::LocalHost);
         m_base = u"%1://127.0.0.1:%2"_s.arg(tls ? "https" : "http").arg(m_listener->serverPort());
         QObject::connect(m_listener.get(), &QTcpServer::pendingConnectionAvailable, [this] {
-            while (QTcpSocket* socket = m_listener->nextPendingConnection())
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    socket->setProperty("head", socket->property("head").toByteArray() + socket->readAll());
-                    if (socket->property("head").toByteArray().endsWith("\r\n\r\n"))
-                        Answer(*socket, socket->property("head").toByteArray());
+            while (QTcpSocket* socket = m_listener->nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                    m_open -= socket->property("served").toBool();
+                    m_held.removeOne(socket);
+                    if (!m_held.isEmpty() && (m_busy || m_open < m_most))
+                        Serve(m_held.takeFirst());
                 });
+                m_most && !m_busy && m_open >= m_most ? m_held.append(socket) : Serve(socket);
+            }
         });
     }
+
+    // Beyond `most` connections at once the site turns the others away, as hosts that limit
+    // connections do: with 503 when busy, else leaving them unanswered until one ends.
+    void LimitConnections(int most, bool busy) { m_most = most, m_busy = busy; }
 
     QString BaseUrl() const { return m_base; }  // "http://127.0.0.1:<port>"
 
@@ -57,6 +64,19 @@ public:
     QStringList requests;  // each request target as sent, in order
 
 private:
+    void Serve(QTcpSocket* socket)
+    {
+        ++m_open;
+        socket->setProperty("served", true);
+        const auto read = [this, socket] {
+            socket->setProperty("head", socket->property("head").toByteArray() + socket->readAll());
+            if (socket->property("head").toByteArray().endsWith("\r\n\r\n"))
+                Answer(*socket, socket->property("head").toByteArray());
+        };
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, read);
+        read();
+    }
+
     void Answer(QTcpSocket& socket, const QByteArray& head)
     {
         const QByteArray target = head.split(' ').value(1);
@@ -67,6 +87,8 @@ private:
             fault = it->first, it->second -= it->second > 0;
         else if (m_bodies.contains(path))
             fault = {};
+        if (m_busy && m_open > m_most)
+            fault = Fault{.status = 503, .body = "busy"};
         auto header = [lower = head.toLower()](const QByteArray& name) {
             const qsizetype at = lower.indexOf("\n" + name + ":") + name.size() + 2;
             return at < name.size() + 2 ? QByteArray() : lower.mid(at, lower.indexOf('\r', at) - at).trimmed();
@@ -101,6 +123,9 @@ private:
     QString m_base;
     QHash<QString, QByteArray> m_bodies;
     QHash<QString, std::pair<Fault, int>> m_faults;
+    int m_most = 0, m_open = 0;  // connections allowed at once (0: any number), and served now
+    bool m_busy = false;
+    QList<QTcpSocket*> m_held;
 };
 
 }  // namespace tarnwick::test

@@ -341,6 +341,43 @@ TEST(WindowRoad, UpdatesCostOnlyWhatChanged)
     EXPECT_EQ(QFileInfo(h.folder.FilePath("same.txt")).lastModified(), sameTime);
 }
 
+// Guards every release shape on the servers users have: new files too large to be taken
+// whole ahead (the file whose turn it is never waits behind fetches ahead that hold the
+// connections), checked and so continued in their turn or unchecked and fetched whole; a host
+// answering 503 beyond two connections and one leaving the others unanswered until one ends
+// (costing time, not files); a release adding a sub-folder the product does not have yet.
+// Every file "Done", no message, nothing else in the folder.
+TEST(WindowRoad, EveryReleaseOnEveryServer)
+{
+    const QByteArray large(5 * 1024 * 1024 + 7, 'L');
+    struct Row {
+        const char* what;
+        int most;
+        bool busy, checked, small;
+        int count;
+        QString folder;
+    };
+    for (const Row& row : {Row{"large, checked", 0, false, true, false, 9},
+                           Row{"503 beyond two", 2, true, false, true, 12},
+                           Row{"unanswered beyond two", 2, false, false, false, 9},
+                           Row{"a new folder", 0, false, false, true, 2, "plugins\\"}}) {
+        SCOPED_TRACE(row.what);
+        WindowFixture h(5s);
+        QMap<QString, QByteArray> files{{"Preferences.ini", "[Settings]\r\nVersion=0.4"}}, arrived = files;
+        for (int i = 0; i < row.count; ++i) {
+            files.insert(row.folder + u"%1.dll"_s.arg(i), row.small ? kNewExe : large);
+            arrived.insert(QString(row.folder).replace(u'\\', u'/') + u"%1.dll"_s.arg(i), row.small ? kNewExe : large);
+        }
+        row.checked ? h.PublishChecked(files) : h.Publish(files);
+        h.site.LimitConnections(row.most, row.busy);
+        ASSERT_TRUE(h.ReachCheckResult());
+        h.RunDownloads();
+        EXPECT_EQ(h.Statuses(), QStringList(files.size(), "Done"));
+        EXPECT_EQ(h.messages, QStringList());
+        h.ExpectFolder(arrived);
+    }
+}
+
 // Guards the start-up fetch's limit in all: a site silent for longer, or trickling a byte at
 // a time, gives the welcome page without the notice it would have given, while the check run
 // waits its longer time-out.
