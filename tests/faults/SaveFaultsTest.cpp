@@ -120,10 +120,13 @@ const Target kTargets[] = {
     {"12 KiB left", nullptr, {"Failed", "Failed", "Done"}, 12288, false, false, 1},
     // A patch is dropped for the whole file, which fails like any file that has no room.
     {"a patch whose result has no room", nullptr, {"Failed", "Failed", "Done"}, 100 << 10, false, false, 1, true},
-    // The installed copy cut short while its patch decodes: the patch is dropped for the whole file.
+    // The installed copy cut short while its patch decodes (read there, as it holds no repeats
+    // of its own): the patch is dropped for the whole file.
     {"an installed copy cut short under its patch",
-     [](auto& h) { h.PublishChecked({{"Tarnwick.exe", kOldExe + "new"}, {"readme.txt", kNewReadme}},
-                                    {{"Tarnwick.exe", {kOldExe, MakePatch(kOldExe, kOldExe + "new")}}});
+     [](auto& h) { const QByteArray old = Noise(65536);
+                   h.folder.Write("Tarnwick.exe", old);
+                   h.PublishChecked({{"Tarnwick.exe", old + "new"}, {"readme.txt", kNewReadme}},
+                                    {{"Tarnwick.exe", {old, MakePatch(old, old + "new")}}});
                    g_cutMapped = QFileInfo(h.folder.FilePath("Tarnwick.exe")).canonicalFilePath(); },
      {"Done", "Done"}},
 };

@@ -40,6 +40,14 @@ inline QByteArray Manifest(const QString& version, const QStringList& files, con
         .toUtf8();
 }
 
+// Bytes without repeats of their own, the same on every call: a patch against them must read them.
+inline QByteArray Noise(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    std::generate(bytes.begin(), bytes.end(), [n = 7u]() mutable { return char((n = n * 1103515245 + 12345) >> 16); });
+    return bytes;
+}
+
 inline QByteArray Sha(const QByteArray& bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();

@@ -308,8 +308,7 @@ TEST(WindowRoad, ASecondUpdaterNeverTakesTheFilesOfTheFirst)
 TEST(WindowRoad, UpdatesCostOnlyWhatChanged)
 {
     WindowFixture h;
-    QByteArray old(1200000, Qt::Uninitialized);
-    std::generate(old.begin(), old.end(), [n = 7u]() mutable { return char((n = n * 1103515245 + 12345) >> 16); });
+    const QByteArray old = Noise(1200000);
     const QByteArray fresh = old.left(1150000) + "new end", patch = MakePatch(old, fresh);
     QMap<QString, QByteArray> files{{"same.txt", "same"}};
     for (const char* name : {"broken", "misfit", "noranges", "otherpatch", "patched", "restarted", "resumed", "weak"})
