@@ -326,7 +326,7 @@ bool PartFile::Finish()
     if (written.st_size != m_written)
         return Fail(EIO);
     if (m_hash && m_hash->Result() != m_expectedSha256) {
-        m_failed = true;
+        m_failed = m_digestDiffers = true;
         setErrorString(u"not the published file: its SHA-256 digest differs"_s);
         return false;
     }

@@ -49,6 +49,8 @@ public:
     bool WriteMapped(qint64 size, const std::function<bool(char* data)>& fill);
     // A write was refused (the disk, not the transfer): a new attempt cannot help.
     bool Failed() const { return m_failed; }
+    // Finish found every byte written, but not the listed file's: its digest differs.
+    bool DigestDiffers() const { return m_digestDiffers; }
     // Makes this file's data durable on its own.
     bool Flush();
     // Takes the target's place; the part file is gone afterwards. Fails when the part file's
@@ -78,6 +80,7 @@ private:
     int m_fd = -1;
     qint64 m_written = 0;
     bool m_failed = false;
+    bool m_digestDiffers = false;
     QByteArray m_expectedSha256;
     // Sums each block just before it is written, on whichever thread writes it: blocks are
     // written one at a time and in order, so a large file is hashed beside its arrival.

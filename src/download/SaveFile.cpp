@@ -165,6 +165,14 @@ SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFi
     }
     if (outcome == SaveOutcome::Failed && file)
         outcome = FetchContinued(transfer, listed.url, listed.sha256, file, early ? early->number : -1);
+    // Bytes that are not the listed file's may come from a cache or a mirror caught between two
+    // uploads: the file is asked for once more, as every request is, past what a cache holds.
+    if (outcome == SaveOutcome::Failed && file && file->DigestDiffers()) {
+        file.reset();  // its part file goes before the new one takes the name
+        if (!(file = CreatePart(listed.path, listed.sha256)))
+            return SaveOutcome::Failed;
+        outcome = FetchContinued(transfer, listed.url, listed.sha256, file);
+    }
     if (outcome == SaveOutcome::Saved)
         group.Add(std::move(file));
     return outcome;

@@ -78,8 +78,8 @@ TEST(Trust, WindowRows)
     enum Signature { NoKey, Valid, Missing, ErrorPage, OtherKey, Earlier };
     const std::tuple<const char*, Signature, QString, QString> rows[] = {
         {"no key, unsigned", NoKey, "Done Done", "Tarnwick.exe M M M readme.txt"},
-        {"signed, program changed after", Valid, "Failed Done",
-         "Tarnwick.exe M M M M.minisig M.minisig M.minisig readme.txt"},
+        {"signed, program changed after (asked for twice)", Valid, "Failed Done",
+         "Tarnwick.exe Tarnwick.exe M M M M.minisig M.minisig M.minisig readme.txt"},
         {".minisig missing", Missing, "", "M M M.minisig M.minisig"},
         {".minisig an error page", ErrorPage, "", "M M M.minisig M.minisig"},
         {".minisig by another key", OtherKey, "", "M M M.minisig M.minisig"},
