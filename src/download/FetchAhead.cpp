@@ -34,7 +34,7 @@ bool FetchAhead::Consider(const ListedFile& listed)
     const QLatin1String suffix(source == FileSource::Patch ? PartFile::kPatchSuffix : "");
     if (source == FileSource::Patch)
         file = std::make_unique<PartFile>(target + suffix);
-    if (!file->Create(source == FileSource::Patch ? listed.patchSha256 : listed.sha256))
+    if (source == FileSource::Patch ? !file->Create(listed.patchSha256) : !file->Create(listed.sha256, listed.size))
         return true;
     const int number = m_transfer.StartAhead(listed.url + suffix, *file);
     if (number >= 0)

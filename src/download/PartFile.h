@@ -37,8 +37,11 @@ public:
     qint64 TargetSize() const { return m_targetSize; }
     ~PartFile() override;  // removes the part file unless it was committed
 
-    // expectedSha256 empty: the manifest gave no digest and the file is not checked.
-    bool Create(const QByteArray& expectedSha256 = {});
+    // expectedSha256 empty: the manifest gave no digest and the file is not checked. With a
+    // listed size (not -1), a write that would pass it fails, so that a site that sends on
+    // without end fills no disk, and Finish refuses a file that ends short of it.
+    bool Create(const QByteArray& expectedSha256 = {}, qint64 listedSize = -1);
+    qint64 ListedSize() const { return m_listedSize; }
     // Every byte written, its size on disk checked and its digest compared; true when the part
     // file holds exactly the published file. Not yet durable: see Flush, or a flush of the
     // whole file system.
@@ -69,6 +72,7 @@ protected:
 private:
     struct Writer;
     bool Fail(int error);
+    bool NotPublished(const QString& why);
     bool WriteAt(const char* data, qint64 size, qint64 offset, bool direct);
 
     QString m_target;
@@ -79,6 +83,7 @@ private:
     qint64 m_written = 0;
     bool m_failed = false;
     QByteArray m_expectedSha256;
+    qint64 m_listedSize = -1;
     // Sums each block just before it is written, on whichever thread writes it: blocks are
     // written one at a time and in order, so a large file is hashed beside its arrival.
     std::unique_ptr<Sha256> m_hash;

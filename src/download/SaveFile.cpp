@@ -15,10 +15,10 @@
 namespace tarnwick {
 namespace {
 
-std::unique_ptr<PartFile> CreatePart(const QString& target, const QByteArray& sha256)
+std::unique_ptr<PartFile> CreatePart(const QString& target, const QByteArray& sha256, qint64 size = -1)
 {
     auto file = std::make_unique<PartFile>(target);
-    return file->Create(sha256) ? std::move(file) : nullptr;
+    return file->Create(sha256, size) ? std::move(file) : nullptr;
 }
 
 // Fetches url into file. A broken transfer of a checked file goes on where it stopped while the
@@ -40,8 +40,9 @@ SaveOutcome FetchContinued(HttpTransfer& transfer, const QString& url, const QBy
                 continue;
         }
         const QString target = file->Target();
+        const qint64 size = file->ListedSize();
         file.reset();  // its part file goes before the new one takes the name
-        if (!(file = CreatePart(target, sha256)))
+        if (!(file = CreatePart(target, sha256, size)))
             return SaveOutcome::Failed;
         result = transfer.OpenUrlInto(url, *file);
         validator = result.validator;
@@ -118,14 +119,14 @@ SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFi
     // next start cannot find. A file fetched ahead was named and made then.
     if (early && source == FileSource::Whole)
         file = std::move(early->part);
-    else if ((group.Record() && !group.Record()->Note(listed.path)) || !file->Create(listed.sha256))
+    else if ((group.Record() && !group.Record()->Note(listed.path)) || !file->Create(listed.sha256, listed.size))
         return SaveOutcome::Failed;
     SaveOutcome outcome = SaveOutcome::Failed;
     if (source == FileSource::Patch) {
         outcome = Patch(transfer, disk, listed, *file, std::move(early));
         if (outcome == SaveOutcome::Failed) {
             file.reset();
-            file = CreatePart(listed.path, listed.sha256);
+            file = CreatePart(listed.path, listed.sha256, listed.size);
         }
         early.reset();
     }

@@ -53,6 +53,26 @@ ManifestDigests ReadManifestDigests(const QString& document)
     return listed;
 }
 
+ManifestSizes ReadManifestSizes(const QString& document)
+{
+    const std::optional<QStringList> parts = Entries(document, "size");
+    if (!parts)
+        return {};
+    const ManifestSizes malformed{ManifestDigests::State::Malformed, {}};
+    if (!OnePerFile(*parts, document))
+        return malformed;
+    ManifestSizes listed{ManifestDigests::State::Listed, {}};
+    for (const QString& part : *parts) {
+        const QString number = part.trimmed();
+        bool ok = false;
+        const qint64 size = number.toLongLong(&ok);
+        if (!ok || size < 0 || !std::all_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); }))
+            return malformed;
+        listed.sizes.append(size);
+    }
+    return listed;
+}
+
 QList<PatchOffer> ReadManifestPatches(const QString& document)
 {
     const std::optional<QStringList> parts = Entries(document, "patch");
@@ -77,6 +97,8 @@ QList<PatchOffer> ReadManifestPatches(const QString& document)
 
 bool ManifestDigestsAcceptable(const QString& document, bool signatureChecked)
 {
+    if (signatureChecked && ReadManifestSizes(document).state == ManifestDigests::State::Malformed)
+        return false;
     switch (ReadManifestDigests(document).state) {
     case ManifestDigests::State::Absent:
         return !signatureChecked;

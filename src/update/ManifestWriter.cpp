@@ -54,6 +54,12 @@ QByteArray WriteManifest(const ManifestContent& content)
             entries.append(PatchEntry(offer));
         text += Element("patch", entries.join(QStringLiteral("<br>")));
     }
+    if (!content.sizes.isEmpty()) {
+        QStringList sizes;
+        for (const qint64 size : content.sizes)
+            sizes.append(QString::number(size));
+        text += Element("size", sizes.join(QStringLiteral("<br>")));
+    }
     text += Element("newupdater", content.newUpdater) + Element("ver", content.version) +
             Element("file", content.names.join(QStringLiteral("<br>")));
     return text.toUtf8();
@@ -75,6 +81,8 @@ std::optional<QString> ReadBackMismatch(const QByteArray& written, const Manifes
         return QStringLiteral("the digests");
     if (!SamePatches(ReadManifestPatches(document), Offered(content.patches)))
         return QStringLiteral("the patches");
+    if (ReadManifestSizes(document).sizes != content.sizes)
+        return QStringLiteral("the sizes");
     return std::nullopt;
 }
 
