@@ -75,14 +75,14 @@ std::optional<QString> ReadBackMismatch(const QByteArray& written, const Manifes
         return QStringLiteral("the newest updater's version");
     if (ManifestFileNames(document) != content.names)
         return QStringLiteral("the file names");
+    if (ReadManifestSizes(document).sizes != content.sizes)
+        return QStringLiteral("the sizes");
     const ManifestDigests digests = ReadManifestDigests(document);
     if (digests.state != ManifestDigests::State::Listed || digests.digests != content.digests ||
         !ManifestDigestsAcceptable(document, true))
         return QStringLiteral("the digests");
     if (!SamePatches(ReadManifestPatches(document), Offered(content.patches)))
         return QStringLiteral("the patches");
-    if (ReadManifestSizes(document).sizes != content.sizes)
-        return QStringLiteral("the sizes");
     return std::nullopt;
 }
 
