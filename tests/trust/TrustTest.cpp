@@ -97,22 +97,30 @@ TEST(Trust, SizeRows)
     }
 }
 
-// Guards against checking files against digests that do not pair one for one with the names.
+// Guards against checking files against digests or sizes that do not pair one for one with the names, and
+// against a signed manifest whose sizes cannot be read (unsigned, the element is not looked at).
 TEST(Trust, DigestRows)
 {
+    using enum ManifestDigests::State;
     const QString a(64, u'a'), b = u"0123456789abcdef"_s.repeated(4), two = u"<file>x<br>y</file>"_s;
-    const std::pair<QString, ManifestDigests::State> rows[] = {
-        {two + "<sha256>" + a.toUpper() + "<br>\r\n" + b.toUpper() + "</sha256>", ManifestDigests::State::Listed},
-        {two + "<sha256>" + a + "</sha256>", ManifestDigests::State::Malformed},
-        {two + "<sha256>" + a + "<br>" + b + "<br>" + a + "</sha256>", ManifestDigests::State::Malformed},
-        {two + "<sha256>" + a + "<br>" + b.left(63) + "g</sha256>", ManifestDigests::State::Malformed},
-        {two, ManifestDigests::State::Absent},
+    const std::tuple<QString, ManifestDigests::State, ManifestDigests::State> rows[] = {
+        {two + "<sha256>" + a.toUpper() + "<br>\r\n" + b.toUpper() + "</sha256><size>10<br> 0\r\n</size>", Listed,
+         Listed},
+        {two + "<sha256>" + a + "</sha256><size>1</size>", Malformed, Malformed},
+        {two + "<sha256>" + a + "<br>" + b + "<br>" + a + "</sha256><size>1<br>-1</size>", Malformed, Malformed},
+        {two + "<sha256>" + a + "<br>" + b.left(63) + "g</sha256><size>1<br>+1</size>", Malformed, Malformed},
+        {two + "<size>1<br>1e3</size>", Absent, Malformed},
+        {two, Absent, Absent},
     };
-    for (const auto& [document, expected] : rows) {
+    for (const auto& [document, digests, sizes] : rows) {
         SCOPED_TRACE(document.toStdString());
-        EXPECT_EQ(ReadManifestDigests(document).state, expected);
+        EXPECT_EQ(ReadManifestDigests(document).state, digests);
+        EXPECT_EQ(ReadManifestSizes(document).state, sizes);
+        const bool listed = digests == Listed;
+        EXPECT_EQ(ManifestDigestsAcceptable(document, true), listed && sizes != Malformed);
+        EXPECT_EQ(ManifestDigestsAcceptable(document, false), digests != Malformed);
     }
-    EXPECT_FALSE(ManifestDigestsAcceptable(two, true));  // signed, but vouching for names only
+    EXPECT_EQ(ReadManifestSizes(std::get<0>(rows[0])).sizes, QList<qint64>({10, 0}));
 }
 
 // Guards against a window that, with a key built in, acts on a manifest whose signature is missing, an error
