@@ -31,8 +31,9 @@ inline ListedFile ListedChecks(const QTreeWidgetItem* item, const QString& url, 
     if (!item)
         return {url, path, {}, {}, {}};
     const QVariant size = item->data(0, kListedSizeRole);
+    const qint64 listedSize = size.isValid() ? size.toLongLong() : -1;
     return {url, path, item->data(0, kListedDigestRole).toByteArray(), item->data(0, kPatchFromRole).toByteArray(),
-            item->data(0, kPatchDigestRole).toByteArray(), size.isValid() ? size.toLongLong() : -1};
+            item->data(0, kPatchDigestRole).toByteArray(), listedSize};
 }
 
 }  // namespace tarnwick

@@ -15,8 +15,8 @@ namespace tarnwick {
 NewerUpdaterResult FrmMainUpdater::CheckForNewerUpdater(const QString& language)
 {
     const QString installed = Caption(lblOldVersion);
-    const std::optional<QString> manifest = FetchManifestText(*inetCheckUpdate, ManifestUrl(Setup().updateSite, installed),
-                                                              kManifestAttempts, Setup().signingKey, installed);
+    const std::optional<QString> manifest = FetchManifestText(
+        *inetCheckUpdate, ManifestUrl(Setup().updateSite, installed), kManifestAttempts, Setup().signingKey, installed);
     if (!manifest || !AnnouncesNewerUpdater(*manifest))
         return NewerUpdaterResult::GoOn;
 

@@ -46,7 +46,8 @@ qsizetype ValueCount(const QString& option)
         return 2;
     if (option == u"-q"_s || option == u"-h"_s || option == u"--help"_s || option == u"--resign"_s)
         return 0;
-    return QStringList{u"--site"_s, u"--shipped"_s, u"-s"_s, u"--newupdater"_s, u"--expires"_s}.contains(option) ? 1 : -1;
+    const QStringList oneValue{u"--site"_s, u"--shipped"_s, u"-s"_s, u"--newupdater"_s, u"--expires"_s};
+    return oneValue.contains(option) ? 1 : -1;
 }
 
 }  // namespace

@@ -98,7 +98,8 @@ std::optional<QString> SignWithExpiry(const QStringList& manifests, const QStrin
         }
         minisign.write(password);
         minisign.closeWriteChannel();
-        if (!minisign.waitForFinished(-1) || minisign.exitStatus() != QProcess::NormalExit || minisign.exitCode() != 0) {
+        if (!minisign.waitForFinished(-1) || minisign.exitStatus() != QProcess::NormalExit ||
+            minisign.exitCode() != 0) {
             error = u"signing failed"_s;
             break;
         }

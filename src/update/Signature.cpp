@@ -117,8 +117,9 @@ SignatureCheck CheckSignature(const QList<SigningKey>& keys, const QByteArray& m
     const QByteArray algorithm = signature->left(kLegacy.size());
     if (algorithm != kLegacy && algorithm != kPrehashed)
         return SignatureCheck::Malformed;
-    const auto named = std::find_if(keys.begin(), keys.end(),
-                                    [&](const SigningKey& k) { return k.id == signature->mid(kLegacy.size(), kIdBytes); });
+    const auto named = std::find_if(keys.begin(), keys.end(), [&](const SigningKey& k) {
+        return k.id == signature->mid(kLegacy.size(), kIdBytes);
+    });
     if (named == keys.end())
         return SignatureCheck::WrongKey;
     const SigningKey& key = *named;

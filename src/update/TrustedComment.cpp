@@ -36,8 +36,8 @@ CommentVerdict JudgeTrustedComment(QByteArrayView comment, const QString& folder
 
 QByteArray WriteTrustedComment(qint64 signedAt, const QString& fileName, qint64 expires, const QString& folder)
 {
-    return "timestamp:" + QByteArray::number(signedAt) + "\tfile:" + fileName.toUtf8() + "\thashed\t" +
-           kExpiresField + ':' + QByteArray::number(expires) + '\t' + kFolderField + ':' + folder.toUtf8();
+    return "timestamp:" + QByteArray::number(signedAt) + "\tfile:" + fileName.toUtf8() + "\thashed\t" + kExpiresField +
+           ':' + QByteArray::number(expires) + '\t' + kFolderField + ':' + folder.toUtf8();
 }
 
 }  // namespace tarnwick

@@ -66,9 +66,11 @@ TEST(Trust, TrustedCommentRows)
     const QByteArray minisign = "timestamp:1799990000\tfile:check.update\thashed";
     const std::tuple<const char*, QByteArray, CommentVerdict> rows[] = {
         {"minisign's own: no expiry, no folder", minisign, CommentVerdict::Holds},
-        {"expires in a week", WriteTrustedComment(now, u"check.update"_s, now + 7 * day, u"0.3"_s), CommentVerdict::Holds},
+        {"expires in a week", WriteTrustedComment(now, u"check.update"_s, now + 7 * day, u"0.3"_s),
+         CommentVerdict::Holds},
         {"expired, within the margin", minisign + "\texpires:" + QByteArray::number(now - day), CommentVerdict::Holds},
-        {"expired past the margin", minisign + "\texpires:" + QByteArray::number(now - day - 1), CommentVerdict::Expired},
+        {"expired past the margin", minisign + "\texpires:" + QByteArray::number(now - day - 1),
+         CommentVerdict::Expired},
         {"far future", "expires:9223372036854775807", CommentVerdict::Holds},
         {"another version's folder", WriteTrustedComment(now, u"check.update"_s, now + day, u"0.4"_s),
          CommentVerdict::OtherFolder},
@@ -134,7 +136,8 @@ TEST(Trust, WindowRows)
     const QByteArray within = "timestamp:1\tfile:check.update\texpires:" + QByteArray::number(now - 3600),
                      past = "folder:0.3\texpires:" + QByteArray::number(now - 2 * kExpiryMarginSeconds);
     const QString signedOnce = "Tarnwick.exe M M M M.minisig M.minisig M.minisig readme.txt",
-                  refusedTwice = "M M M M M.minisig M.minisig M.minisig M.minisig";
+                  refusedTwice = "M M M M M.minisig M.minisig M.minisig M.minisig",
+                  mended = "Tarnwick.exe M M M M M.minisig M.minisig M.minisig M.minisig readme.txt";
     // The comment, when given, replaces the one the publisher signed (--expires 7, folder 0.3).
     const std::tuple<const char*, Signature, QByteArray, QString, QString> rows[] = {
         {"no key, unsigned", NoKey, {}, "Done Done", "Tarnwick.exe M M M readme.txt"},
@@ -148,8 +151,7 @@ TEST(Trust, WindowRows)
         {".minisig an error page", ErrorPage, {}, "", refusedTwice},
         {".minisig by another key", OtherKey, {}, "", "M M M.minisig M.minisig"},
         {"manifest changed after signing", Earlier, {}, "", refusedTwice},
-        {"an earlier manifest once", EarlierOnce, {}, "Failed Done",
-         "Tarnwick.exe M M M M M.minisig M.minisig M.minisig M.minisig readme.txt"},
+        {"an earlier manifest once", EarlierOnce, {}, "Failed Done", mended},
     };
     for (const auto& [name, signature, comment, statuses, fetched] : rows) {
         SCOPED_TRACE(name);
@@ -161,16 +163,18 @@ TEST(Trust, WindowRows)
             for (const QString& file : files)
                 site.Write("dist/" + file, h.site.Body(kSite + file));
             const QString keys[] = {NewKey(site, u"a"_s), NewKey(site, u"b"_s)};
-            h.setup.signingKey = signature == OtherKey ? keys[1] : signature == SeveralKeys ? keys[1] + ',' + keys[0]
-                                                                                            : keys[0];
+            h.setup.signingKey = signature == OtherKey      ? keys[1]
+                                 : signature == SeveralKeys ? keys[1] + ',' + keys[0]
+                                                            : keys[0];
             // Announces a newer updater where the signature fails: start-up must not act on it.
-            RunTool(TARNWICK_PUBLISH, {"--site", site.FilePath("updater"), "--release", "0.4 second beta",
-                                       site.FilePath("dist"), "--shipped", "0.3", "-q", "--expires", "7",
-                                       "--newupdater", statuses.isEmpty() ? "0.3" : "0.2", "-s",
-                                       site.FilePath(u"a.key"_s)});
+            RunTool(TARNWICK_PUBLISH,
+                    {"--site", site.FilePath("updater"), "--release", "0.4 second beta", site.FilePath("dist"),
+                     "--shipped", "0.3", "-q", "--expires", "7", "--newupdater", statuses.isEmpty() ? "0.3" : "0.2",
+                     "-s", site.FilePath(u"a.key"_s)});
             if (!comment.isEmpty())
-                RunTool(u"minisign"_s, {"-S", "-s", site.FilePath(u"a.key"_s), "-m",
-                                        site.FilePath(u"updater/0.3/check.update"_s), "-t", QString::fromUtf8(comment)});
+                RunTool(u"minisign"_s,
+                        {"-S", "-s", site.FilePath(u"a.key"_s), "-m", site.FilePath(u"updater/0.3/check.update"_s),
+                         "-t", QString::fromUtf8(comment)});
             QMap<QString, QByteArray> published = site.Snapshot();
             const QByteArray manifest = published[u"updater/0.3/check.update"_s];
             h.site.Put(kManifest, QByteArray(manifest).replace('4', signature == Earlier ? '5' : '4'));
