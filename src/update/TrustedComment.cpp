@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <optional>
 
 namespace tarnwick {
@@ -28,7 +29,7 @@ CommentVerdict JudgeTrustedComment(QByteArrayView comment, const QString& folder
         return CommentVerdict::Holds;
     bool number = false;
     const qint64 until = expires->toLongLong(&number);
-    if (!number || expires->startsWith('+') || expires->trimmed() != *expires)
+    if (!number || !std::all_of(expires->begin(), expires->end(), [](char c) { return c >= '0' && c <= '9'; }))
         return CommentVerdict::Malformed;
     // Subtracted from now, which is far from the ends of the range, so a huge expiry cannot overflow.
     return now - kExpiryMarginSeconds > until ? CommentVerdict::Expired : CommentVerdict::Holds;

@@ -22,7 +22,7 @@ enum class CommentVerdict {
     Holds,        // no expiry or not yet passed, and no folder or this one
     Expired,      // the expiry, plus the margin, lies before now
     OtherFolder,  // signed for another version's folder
-    Malformed,    // an expiry that is not a number, or a field named twice
+    Malformed,    // an expiry that is not digits alone, or a field named twice
 };
 
 // The comment as signed (after "trusted comment: "); folder is the installed version whose

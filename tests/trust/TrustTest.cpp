@@ -78,6 +78,7 @@ TEST(Trust, TrustedCommentRows)
         {"an unknown field", "folder:0.3\tmirror:x\tnote", CommentVerdict::Holds},
         {"expiry not a number", "expires:soon", CommentVerdict::Malformed},
         {"expiry with a sign", "expires:+1900000000", CommentVerdict::Malformed},
+        {"expiry before 1970", "expires:-1", CommentVerdict::Malformed},
         {"folder named twice", "folder:0.3\tfolder:0.4", CommentVerdict::Malformed},
     };
     for (const auto& [name, comment, expected] : rows)
