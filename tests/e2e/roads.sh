@@ -226,11 +226,13 @@ road_net() { [[ -n ${E2E_NAMESPACE:-} ]] || skip "no mount namespace of its own 
   proxy "Deny 127.0.0.1"; refused "$NAMED_BIN" HTTP_PROXY="$through"; saw "$LOG" ""; }
 
 # squid as a corporate user sits behind it, with Debian's rule for answers that name no freshness:
-# fresh for a fifth of their age, up to three days. It runs as Debian's proxy user, which must reach its folder.
+# fresh for a fifth of their age, up to three days. It runs as Debian's proxy user, which must reach its folder;
+# without its ICMP helper and the wait for clients at shutdown, stopping it leaves nothing running.
 cache() { mkdir -p "$WORK/cache"; chmod a+x "$WORK"; chmod 777 "$WORK/cache"
   printf '%s\n' "http_port 127.0.0.1:$PROXY" "pid_filename $WORK/cache/pid" "cache_log $WORK/cache/cache.log" \
     "access_log stdio:$WORK/cache/access.log squid" "coredump_dir $WORK/cache" "http_access allow localhost" \
-    "http_access deny all" "refresh_pattern . 0 20% 4320" > "$WORK/cache/conf"
+    "http_access deny all" "refresh_pattern . 0 20% 4320" "shutdown_lifetime 0 seconds" \
+    "pinger_enable off" > "$WORK/cache/conf"
   launch cache "$PROXY" squid -N -f "$WORK/cache/conf"; }
 # cached NAME: the body the cache gives for the site's NAME when asked as a plain client asks.
 cached() { local line; exec 3<> "/dev/tcp/127.0.0.1/$PROXY"
