@@ -24,9 +24,9 @@ QString CheckText(const FrmMainUpdater& window, const char* key, const char* eng
 
 std::optional<QString> FetchManifest(FrmMainUpdater& window, int attempts)
 {
-    return FetchManifestText(*window.inetCheckUpdate,
-                             ManifestUrl(window.Setup().updateSite, Caption(window.lblOldVersion)), attempts,
-                             window.Setup().signingKey);
+    const QString installed = Caption(window.lblOldVersion);
+    return FetchManifestText(*window.inetCheckUpdate, ManifestUrl(window.Setup().updateSite, installed), attempts,
+                             window.Setup().signingKey, installed);
 }
 
 // Step 1: fetch the manifest and keep the published version in lblNewVersion.
@@ -57,12 +57,15 @@ void ShowNewVersion(FrmMainUpdater& window, const QString& installed)
     // Empty when the manifest gives no digests; the fetch refused any other count than one per name.
     const QList<QByteArray> digests = ReadManifestDigests(*manifest).digests;
     const QList<PatchOffer> patches = ReadManifestPatches(*manifest);
+    // A size vouches for nothing unsigned, and an earlier updater would not have cut off there.
+    const QList<qint64> sizes =
+        window.Setup().signingKey.isEmpty() ? QList<qint64>() : ReadManifestSizes(*manifest).sizes;
     for (qsizetype i = 0; i < names->size(); ++i) {
         QTreeWidgetItem* item =
             window.lDownload->AddItem(FileUrl(window.Setup().updateSite, installed, names->at(i)), names->at(i));
         if (!item)
             return;  // a duplicate key ends the list; the entries so far stay
-        SetListedChecks(item, digests.value(i), patches.value(i));
+        SetListedChecks(item, digests.value(i), patches.value(i), sizes.value(i, -1));
         DownloadList::SetStatus(item, QString::fromLatin1(status::kValid));
     }
 }

@@ -14,9 +14,9 @@ namespace tarnwick {
 
 NewerUpdaterResult FrmMainUpdater::CheckForNewerUpdater(const QString& language)
 {
-    const std::optional<QString> manifest =
-        FetchManifestText(*inetCheckUpdate, ManifestUrl(Setup().updateSite, Caption(lblOldVersion)), kManifestAttempts,
-                          Setup().signingKey);
+    const QString installed = Caption(lblOldVersion);
+    const std::optional<QString> manifest = FetchManifestText(
+        *inetCheckUpdate, ManifestUrl(Setup().updateSite, installed), kManifestAttempts, Setup().signingKey, installed);
     if (!manifest || !AnnouncesNewerUpdater(*manifest))
         return NewerUpdaterResult::GoOn;
 

@@ -236,9 +236,10 @@ bool PartFile::TargetIsReadOnly() const
 
 bool PartFile::TargetIsFile() const { return m_targetMode >= 0 && S_ISREG(m_targetMode); }
 
-bool PartFile::Create(const QByteArray& expectedSha256)
+bool PartFile::Create(const QByteArray& expectedSha256, qint64 listedSize)
 {
     m_expectedSha256 = expectedSha256;
+    m_listedSize = listedSize;
     if (!expectedSha256.isEmpty())
         m_hash = std::make_unique<Sha256>();
     // A folder of that name can never be replaced by a file; nothing is fetched for it.
@@ -262,6 +263,11 @@ qint64 PartFile::writeData(const char* data, qint64 size)
 {
     if (m_failed || !m_writer)
         return -1;
+    // Not the published file, as a wrong digest is not; no byte of it lands past the size.
+    if (m_listedSize >= 0 && size > m_listedSize - m_written) {
+        NotPublished(u"longer than its listed size"_s);
+        return -1;
+    }
     for (qint64 taken = 0; taken < size;) {
         // The first chunk's worth goes out in small blocks as it comes, so that a slow download
         // shows on disk early; from then on whole chunks, each on an aligned offset.
@@ -325,11 +331,10 @@ bool PartFile::Finish()
         return Fail(errno);
     if (written.st_size != m_written)
         return Fail(EIO);
-    if (m_hash && m_hash->Result() != m_expectedSha256) {
-        m_failed = m_digestDiffers = true;
-        setErrorString(u"not the published file: its SHA-256 digest differs"_s);
-        return false;
-    }
+    if (m_listedSize >= 0 && m_written != m_listedSize)
+        return NotPublished(u"shorter than its listed size"_s);
+    if (m_hash && m_hash->Result() != m_expectedSha256)
+        return NotPublished(u"its SHA-256 digest differs"_s);
     return true;
 }
 
@@ -337,6 +342,8 @@ bool PartFile::WriteMapped(qint64 size, const std::function<bool(char* data)>& f
 {
     if (m_failed || !m_writer || m_written != 0)
         return false;
+    if (m_listedSize >= 0 && size != m_listedSize)
+        return NotPublished(u"not of its listed size"_s);
     m_writer.reset();
     // The space is taken before a byte is written: a disk that runs out under a mapping raises a
     // signal instead of failing a write.
@@ -391,6 +398,13 @@ void PartFile::Discard()
     ::close(m_fd);
     m_fd = -1;
     QIODevice::close();
+}
+
+bool PartFile::NotPublished(const QString& why)
+{
+    m_failed = m_notListed = true;
+    setErrorString(u"not the published file: "_s + why);
+    return false;
 }
 
 bool PartFile::Fail(int error)

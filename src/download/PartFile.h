@@ -37,8 +37,11 @@ public:
     qint64 TargetSize() const { return m_targetSize; }
     ~PartFile() override;  // removes the part file unless it was committed
 
-    // expectedSha256 empty: the manifest gave no digest and the file is not checked.
-    bool Create(const QByteArray& expectedSha256 = {});
+    // expectedSha256 empty: the manifest gave no digest and the file is not checked. With a
+    // listed size (not -1), a write that would pass it fails, so that a site that sends on
+    // without end fills no disk, and Finish refuses a file that ends short of it.
+    bool Create(const QByteArray& expectedSha256 = {}, qint64 listedSize = -1);
+    qint64 ListedSize() const { return m_listedSize; }
     // Every byte written, its size on disk checked and its digest compared; true when the part
     // file holds exactly the published file. Not yet durable: see Flush, or a flush of the
     // whole file system.
@@ -49,8 +52,8 @@ public:
     bool WriteMapped(qint64 size, const std::function<bool(char* data)>& fill);
     // A write was refused (the disk, not the transfer): a new attempt cannot help.
     bool Failed() const { return m_failed; }
-    // Finish found every byte written, but not the listed file's: its digest differs.
-    bool DigestDiffers() const { return m_digestDiffers; }
+    // What arrived is not the listed file: its digest or its size differs.
+    bool NotTheListedFile() const { return m_notListed; }
     // Makes this file's data durable on its own.
     bool Flush();
     // Takes the target's place; the part file is gone afterwards. Fails when the part file's
@@ -71,6 +74,7 @@ protected:
 private:
     struct Writer;
     bool Fail(int error);
+    bool NotPublished(const QString& why);
     bool WriteAt(const char* data, qint64 size, qint64 offset, bool direct);
 
     QString m_target;
@@ -80,8 +84,9 @@ private:
     int m_fd = -1;
     qint64 m_written = 0;
     bool m_failed = false;
-    bool m_digestDiffers = false;
+    bool m_notListed = false;
     QByteArray m_expectedSha256;
+    qint64 m_listedSize = -1;
     // Sums each block just before it is written, on whichever thread writes it: blocks are
     // written one at a time and in order, so a large file is hashed beside its arrival.
     std::unique_ptr<Sha256> m_hash;

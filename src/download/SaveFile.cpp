@@ -16,10 +16,10 @@
 namespace tarnwick {
 namespace {
 
-std::unique_ptr<PartFile> CreatePart(const QString& target, const QByteArray& sha256)
+std::unique_ptr<PartFile> CreatePart(const QString& target, const QByteArray& sha256, qint64 size = -1)
 {
     auto file = std::make_unique<PartFile>(target);
-    return file->Create(sha256) ? std::move(file) : nullptr;
+    return file->Create(sha256, size) ? std::move(file) : nullptr;
 }
 
 // Fetches url into file. A broken transfer of a checked file goes on where it stopped while the
@@ -48,8 +48,9 @@ SaveOutcome FetchContinued(HttpTransfer& transfer, const QString& url, const QBy
                 continue;
         }
         const QString target = file->Target();
+        const qint64 size = file->ListedSize();
         file.reset();  // its part file goes before the new one takes the name
-        if (!(file = CreatePart(target, sha256)))
+        if (!(file = CreatePart(target, sha256, size)))
             return SaveOutcome::Failed;
         result = transfer.OpenUrlInto(url, *file);
         validator = result.validator;
@@ -102,7 +103,7 @@ std::unique_ptr<PartFile> OpenPart(const ListedFile& listed, FileSource fetched,
         (!listed.folder.isEmpty() && !MakeFoldersFor(listed.folder, LocalFileName(listed.url))))
         return nullptr;
     if (fetched != FileSource::Patch)
-        return CreatePart(listed.path, listed.sha256);
+        return CreatePart(listed.path, listed.sha256, listed.size);
     return CreatePart(PartFile::Resolve(listed.path) + QLatin1String(PartFile::kPatchSuffix), listed.patchSha256);
 }
 
@@ -159,7 +160,7 @@ SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFi
         outcome = Patch(transfer, disk, listed, *file, std::move(early));
         if (outcome == SaveOutcome::Failed) {
             file.reset();
-            file = CreatePart(listed.path, listed.sha256);
+            file = CreatePart(listed.path, listed.sha256, listed.size);
         }
         early.reset();
     }
@@ -167,9 +168,9 @@ SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFi
         outcome = FetchContinued(transfer, listed.url, listed.sha256, file, early ? early->number : -1);
     // Bytes that are not the listed file's may come from a cache or a mirror caught between two
     // uploads: the file is asked for once more, as every request is, past what a cache holds.
-    if (outcome == SaveOutcome::Failed && file && file->DigestDiffers()) {
+    if (outcome == SaveOutcome::Failed && file && file->NotTheListedFile()) {
         file.reset();  // its part file goes before the new one takes the name
-        if (!(file = CreatePart(listed.path, listed.sha256)))
+        if (!(file = CreatePart(listed.path, listed.sha256, listed.size)))
             return SaveOutcome::Failed;
         outcome = FetchContinued(transfer, listed.url, listed.sha256, file);
     }

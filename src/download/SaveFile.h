@@ -25,6 +25,7 @@ struct ListedFile {
     QByteArray sha256;       // 32 bytes, or empty: the manifest gave no digest and nothing is checked
     QByteArray patchFrom;    // a patch applies to the installed copy with this digest; empty: none
     QByteArray patchSha256;  // the patch's own digest
+    qint64 size = -1;        // the listed size in bytes, or -1: the manifest gave none and nothing is cut off
     QString folder;          // the application folder: folders the name needs are made only below it
 };
 

@@ -211,6 +211,11 @@ struct HttpTransfer::Engine {
         // The bytes as the site stores them: no Accept-Encoding but identity, and no decoding,
         // so a .tar.gz a misconfigured server labels as gzip arrives as stored.
         headers = curl_slist_append(headers, "Accept-Encoding: identity");
+        // A site reuses its names from release to release: a cache that keeps an answer by
+        // heuristic must ask the site again, which still lets it answer from its copy when the
+        // site says nothing changed. Pragma is for proxies that speak only HTTP/1.0.
+        headers = curl_slist_append(headers, "Cache-Control: no-cache");
+        headers = curl_slist_append(headers, "Pragma: no-cache");
     }
 
     ~Engine()

@@ -5,6 +5,7 @@
 #include "publish/MakePatch.h"
 #include "publish/PublishRules.h"
 #include "publish/ReleaseFiles.h"
+#include "publish/Resign.h"
 #include "publish/Signing.h"
 #include "publish/SiteFile.h"
 #include "publish/SiteFolders.h"
@@ -183,13 +184,15 @@ private:
 
     ManifestContent Content(qsizetype v) const
     {
-        ManifestContent content{m_options.newUpdater, m_options.release, {}, {}, {}};
+        ManifestContent content{m_options.newUpdater, m_options.release, {}, {}, {}, {}};
         if (v == m_options.shipped.size())
             return content;  // the release's own folder: up to date, nothing to fetch
         for (const ReleaseFile& file : m_files)
             content.names.append(file.name);
         content.digests = QList<QByteArray>(m_digests.begin(), m_digests.end());
         content.patches = QList<PatchOffer>(m_patches[size_t(v)].begin(), m_patches[size_t(v)].end());
+        for (const ReleaseFile& file : m_files)
+            content.sizes.append(QFileInfo(SiteFile(0, file.name)).size());
         return content;
     }
 
@@ -235,7 +238,9 @@ int Publish(const PublishOptions& options)
     progress.Finish();
     if (!built || !publication.WriteManifests())
         return Refuse(publication.Error());
-    if (const std::optional<QString> unsigned_ = SignManifests(publication.Manifests(), options.keyFile))
+    if (const std::optional<QString> unsigned_ =
+            options.expiresDays > 0 ? SignWithExpiry(publication.Manifests(), options.keyFile, options.expiresDays)
+                                    : SignManifests(publication.Manifests(), options.keyFile))
         return Refuse(*unsigned_);
     if (const std::optional<QString> unswapped = SwapIntoPlace(publication.Swaps()))
         return Refuse(*unswapped);

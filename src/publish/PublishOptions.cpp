@@ -14,6 +14,10 @@ namespace {
 // earlier version named once and older than the release.
 QString Unsound(const PublishOptions& options)
 {
+    if (options.resign)
+        return options.site.isEmpty() || !options.release.isEmpty() || options.expiresDays <= 0
+                   ? u"--resign takes --site and --expires, and no release"_s
+                   : QString();
     if (options.site.isEmpty() || options.release.isEmpty())
         return u"--site and --release are needed"_s;
     for (const QString& version : {options.release, options.newUpdater}) {
@@ -40,9 +44,10 @@ qsizetype ValueCount(const QString& option)
 {
     if (option == u"--release"_s)
         return 2;
-    if (option == u"-q"_s || option == u"-h"_s || option == u"--help"_s)
+    if (option == u"-q"_s || option == u"-h"_s || option == u"--help"_s || option == u"--resign"_s)
         return 0;
-    return QStringList{u"--site"_s, u"--shipped"_s, u"-s"_s, u"--newupdater"_s}.contains(option) ? 1 : -1;
+    const QStringList oneValue{u"--site"_s, u"--shipped"_s, u"-s"_s, u"--newupdater"_s, u"--expires"_s};
+    return oneValue.contains(option) ? 1 : -1;
 }
 
 }  // namespace
@@ -75,6 +80,16 @@ ParsedOptions ParsePublishOptions(const QStringList& arguments)
             options.keyFile = value;
         } else if (option == u"--newupdater"_s) {
             options.newUpdater = value;
+        } else if (option == u"--expires"_s) {
+            // Up to a century: a number of days that the updater's clock arithmetic holds.
+            bool number = false;
+            options.expiresDays = value.toInt(&number);
+            if (!number || options.expiresDays < 1 || options.expiresDays > 36500) {
+                parsed.error = u"--expires needs a number of days from 1 to 36500"_s;
+                return parsed;
+            }
+        } else if (option == u"--resign"_s) {
+            options.resign = true;
         } else if (option == u"-q"_s) {
             options.quiet = true;
         } else {
@@ -90,7 +105,8 @@ ParsedOptions ParsePublishOptions(const QStringList& arguments)
 QString PublishUsage()
 {
     return uR"(Usage: tarnwick-publish --site SITE --release VERSION DIR [--shipped VERSION[=SHIPPED]]...
-                        [-s SECRET_KEY] [--newupdater VERSION] [-q]
+                        [-s SECRET_KEY] [--newupdater VERSION] [--expires DAYS] [-q]
+       tarnwick-publish --resign --site SITE --expires DAYS [-s SECRET_KEY] [-q]
 
 Publishes the release VERSION, whose files are every file below DIR (laid out as in the product
 folder), for each earlier version named with --shipped: SITE/VERSION/ of each earlier version
@@ -109,6 +125,9 @@ minisign (check.update.minisig) and every folder replaced only once all of them 
                        and neither copy is over 2 GiB
   -s SECRET_KEY        the minisign secret key (default: minisign's own, ~/.minisign/minisign.key)
   --newupdater VERSION the newest updater (default: this updater's own version)
+  --expires DAYS       each signature expires after DAYS days and names its folder; an updater
+                       with a key built in takes no manifest whose signature has expired
+  --resign             only sign every SITE/VERSION/check.update again, with a fresh expiry
   -q                   no progress and no summary
 )"_s;
 }

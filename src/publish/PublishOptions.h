@@ -20,6 +20,8 @@ struct PublishOptions {
     QList<ShippedVersion> shipped;
     QString keyFile;     // minisign's secret key; empty: minisign's own default
     QString newUpdater;  // the newest updater's version
+    int expiresDays = 0;  // the signatures expire after this many days; 0: never
+    bool resign = false;  // only sign the site's manifests again, with --expires
     bool quiet = false;
     bool help = false;
 };

@@ -1,5 +1,6 @@
 // tarnwick-publish: publishes a release on the update site for every earlier version at once.
 #include "publish/Publish.h"
+#include "publish/Resign.h"
 
 #include <QCoreApplication>
 
@@ -18,5 +19,5 @@ int main(int argc, char* argv[])
                      qPrintable(tarnwick::PublishUsage()));
         return 2;
     }
-    return tarnwick::Publish(parsed.options);
+    return parsed.options.resign ? tarnwick::Resign(parsed.options) : tarnwick::Publish(parsed.options);
 }

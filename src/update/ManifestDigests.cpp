@@ -33,24 +33,46 @@ bool OnePerFile(const QStringList& entries, const QString& document)
     return entries.size() == ManifestFileNames(document).value_or(QStringList()).size();
 }
 
+// One value of each entry (blanks around it ignored), one entry per file; Malformed at the first
+// entry that gives none.
+template <typename T, typename Parse>
+std::pair<ManifestDigests::State, QList<T>> ReadPerFile(const QString& document, const char* tagName, Parse parse)
+{
+    const std::optional<QStringList> parts = Entries(document, tagName);
+    if (!parts)
+        return {ManifestDigests::State::Absent, {}};
+    if (!OnePerFile(*parts, document))
+        return {ManifestDigests::State::Malformed, {}};
+    QList<T> values;
+    for (const QString& part : *parts) {
+        const std::optional<T> value = parse(part.trimmed());
+        if (!value)
+            return {ManifestDigests::State::Malformed, {}};
+        values.append(*value);
+    }
+    return {ManifestDigests::State::Listed, values};
+}
+
 }  // namespace
 
 ManifestDigests ReadManifestDigests(const QString& document)
 {
-    const std::optional<QStringList> parts = Entries(document, "sha256");
-    if (!parts)
-        return {};
-    const ManifestDigests malformed{ManifestDigests::State::Malformed, {}};
-    if (!OnePerFile(*parts, document))
-        return malformed;
-    ManifestDigests listed{ManifestDigests::State::Listed, {}};
-    for (const QString& part : *parts) {
-        const QString digest = part.trimmed();
-        if (!IsHexDigest(digest))
-            return malformed;
-        listed.digests.append(QByteArray::fromHex(digest.toLatin1()));
-    }
-    return listed;
+    auto [state, digests] = ReadPerFile<QByteArray>(document, "sha256", [](const QString& digest) {
+        return IsHexDigest(digest) ? std::optional(QByteArray::fromHex(digest.toLatin1())) : std::nullopt;
+    });
+    return {state, std::move(digests)};
+}
+
+ManifestSizes ReadManifestSizes(const QString& document)
+{
+    auto [state, sizes] = ReadPerFile<qint64>(document, "size", [](const QString& number) -> std::optional<qint64> {
+        bool ok = false;
+        const qint64 size = number.toLongLong(&ok);
+        if (!ok || !std::all_of(number.begin(), number.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+            return std::nullopt;
+        return size;
+    });
+    return {state, std::move(sizes)};
 }
 
 QList<PatchOffer> ReadManifestPatches(const QString& document)
@@ -77,6 +99,8 @@ QList<PatchOffer> ReadManifestPatches(const QString& document)
 
 bool ManifestDigestsAcceptable(const QString& document, bool signatureChecked)
 {
+    if (signatureChecked && ReadManifestSizes(document).state == ManifestDigests::State::Malformed)
+        return false;
     switch (ReadManifestDigests(document).state) {
     case ManifestDigests::State::Absent:
         return !signatureChecked;

@@ -22,6 +22,15 @@ struct ManifestDigests {
 // digest ignored. A manifest without "file" lists no files.
 ManifestDigests ReadManifestDigests(const QString& document);
 
+// The optional "size" element: each listed file's size in bytes, in the order of "file", split
+// at "<br>" like the digests (blanks around a number ignored), so that a transfer that runs on
+// past it is cut off. Read only with a signing key: without one the manifest vouches for nothing.
+struct ManifestSizes {
+    ManifestDigests::State state = ManifestDigests::State::Absent;
+    QList<qint64> sizes;  // in the order of the file names
+};
+ManifestSizes ReadManifestSizes(const QString& document);
+
 // A patch the publisher made, with Zstandard's patch mode, from the copy that the installed
 // version shipped to the new file; served at the file's own address followed by ".zst-patch".
 struct PatchOffer {
@@ -37,7 +46,7 @@ QList<PatchOffer> ReadManifestPatches(const QString& document);
 
 // Whether the updater may act on this manifest: its digests are not malformed, and a manifest
 // checked against a signature carries them (a signature that vouched for the names alone would
-// not vouch for what the files hold).
+// not vouch for what the files hold); a signed manifest's sizes are not malformed either.
 bool ManifestDigestsAcceptable(const QString& document, bool signatureChecked);
 
 }  // namespace tarnwick

@@ -4,6 +4,9 @@
 #include "settings/FetchedText.h"
 #include "update/ManifestDigests.h"
 #include "update/Signature.h"
+#include "update/TrustedComment.h"
+
+#include <QDateTime>
 
 namespace tarnwick {
 namespace {
@@ -20,28 +23,59 @@ std::optional<QByteArray> FetchManifestBytes(HttpTransfer& transfer, const QStri
     return QByteArray();
 }
 
+enum class Vouched {
+    Yes,
+    No,
+    // The signature is not one, or not of these bytes: a site caught between two uploads, or a
+    // cache that holds the manifest of one release and the signature of another.
+    Unpaired,
+};
+
 // The signature covers the bytes exactly as served, before any decoding.
-bool SignedByPublisher(HttpTransfer& transfer, const QString& url, const QByteArray& manifest,
-                       const QString& signingKey)
+Vouched SignedByPublisher(HttpTransfer& transfer, const QString& url, const QByteArray& manifest,
+                          const QList<SigningKey>& keys, const QString& folder)
 {
-    const std::optional<SigningKey> key = ParseSigningKey(signingKey);
-    if (!key)
-        return false;
+    if (keys.isEmpty())
+        return Vouched::No;
     const FetchResult signature = transfer.OpenUrl(url + QStringLiteral(".minisig"));
-    return signature.ok() && CheckSignature(*key, manifest, signature.body) == SignatureCheck::Valid;
+    if (!signature.ok())
+        return Vouched::No;
+    QByteArray comment;
+    switch (CheckSignature(keys, manifest, signature.body, &comment)) {
+    case SignatureCheck::Valid:
+        break;
+    case SignatureCheck::Malformed:
+    case SignatureCheck::FileMismatch:
+        return Vouched::Unpaired;
+    case SignatureCheck::WrongKey:
+    case SignatureCheck::CommentMismatch:
+        return Vouched::No;
+    }
+    return JudgeTrustedComment(comment, folder, QDateTime::currentSecsSinceEpoch()) == CommentVerdict::Holds
+               ? Vouched::Yes
+               : Vouched::No;
 }
 
 }  // namespace
 
 std::optional<QString> FetchManifestText(HttpTransfer& transfer, const QString& url, int attempts,
-                                         const QString& signingKey)
+                                         const QString& signingKey, const QString& folder)
 {
-    const std::optional<QByteArray> bytes = FetchManifestBytes(transfer, url, attempts);
-    if (!bytes)
-        return std::nullopt;
     const bool signatureChecked = !signingKey.isEmpty();
-    if (signatureChecked && !SignedByPublisher(transfer, url, *bytes, signingKey))
-        return std::nullopt;
+    const QList<SigningKey> keys = signatureChecked ? ParseSigningKeys(signingKey) : QList<SigningKey>();
+    std::optional<QByteArray> bytes;
+    for (int round = 1; round <= kSignedRounds; ++round) {
+        bytes = FetchManifestBytes(transfer, url, attempts);
+        if (!bytes)
+            return std::nullopt;
+        if (!signatureChecked)
+            break;
+        const Vouched vouched = SignedByPublisher(transfer, url, *bytes, keys, folder);
+        if (vouched == Vouched::Yes)
+            break;
+        if (vouched == Vouched::No || round == kSignedRounds)
+            return std::nullopt;
+    }
     const QString text = bytes->isEmpty() ? QString() : DecodeFetchedText(*bytes);
     if (!ManifestDigestsAcceptable(text, signatureChecked))
         return std::nullopt;

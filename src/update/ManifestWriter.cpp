@@ -54,6 +54,12 @@ QByteArray WriteManifest(const ManifestContent& content)
             entries.append(PatchEntry(offer));
         text += Element("patch", entries.join(QStringLiteral("<br>")));
     }
+    if (!content.sizes.isEmpty()) {
+        QStringList sizes;
+        for (const qint64 size : content.sizes)
+            sizes.append(QString::number(size));
+        text += Element("size", sizes.join(QStringLiteral("<br>")));
+    }
     text += Element("newupdater", content.newUpdater) + Element("ver", content.version) +
             Element("file", content.names.join(QStringLiteral("<br>")));
     return text.toUtf8();
@@ -69,6 +75,8 @@ std::optional<QString> ReadBackMismatch(const QByteArray& written, const Manifes
         return QStringLiteral("the newest updater's version");
     if (ManifestFileNames(document) != content.names)
         return QStringLiteral("the file names");
+    if (ReadManifestSizes(document).sizes != content.sizes)
+        return QStringLiteral("the sizes");
     const ManifestDigests digests = ReadManifestDigests(document);
     if (digests.state != ManifestDigests::State::Listed || digests.digests != content.digests ||
         !ManifestDigestsAcceptable(document, true))

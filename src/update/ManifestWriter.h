@@ -20,14 +20,15 @@ struct ManifestContent {
     QStringList names;          // as the updater fetches and saves them
     QList<QByteArray> digests;  // SHA-256 of each listed file, 32 bytes, in the order of names
     QList<PatchOffer> patches;  // one per name (empty offers: no patch), or none at all
+    QList<qint64> sizes;        // each file's size in bytes, in the order of names, or none at all
 };
 
 // The manifest's bytes (UTF-8): "sha256" and "patch" first, as earlier sites have them, then
-// "newupdater", "ver" and "file", one element a line with CR LF.
+// "size", "newupdater", "ver" and "file", one element a line with CR LF.
 QByteArray WriteManifest(const ManifestContent& content);
 
 // What the updater reads differently from the content these bytes were written for (its version,
-// newer-updater version, names, digests or patches), or nothing when it reads all of it back.
+// newer-updater version, names, digests, patches or sizes), or nothing when it reads all of it back.
 std::optional<QString> ReadBackMismatch(const QByteArray& written, const ManifestContent& content);
 
 }  // namespace tarnwick

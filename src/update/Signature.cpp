@@ -72,7 +72,20 @@ std::optional<SigningKey> ParseSigningKey(QStringView base64)
     return SigningKey{bytes->mid(kLegacy.size(), kIdBytes), bytes->mid(kLegacy.size() + kIdBytes)};
 }
 
-SignatureCheck CheckSignature(const SigningKey& key, const QByteArray& message, const QByteArray& minisig)
+QList<SigningKey> ParseSigningKeys(QStringView list)
+{
+    QList<SigningKey> keys;
+    for (const QStringView line : list.split(u',')) {
+        const std::optional<SigningKey> key = ParseSigningKey(line);
+        if (!key)
+            return {};
+        keys.append(*key);
+    }
+    return keys;
+}
+
+SignatureCheck CheckSignature(const QList<SigningKey>& keys, const QByteArray& message, const QByteArray& minisig,
+                              QByteArray* trustedComment)
 {
     if (sodium_init() < 0)
         return SignatureCheck::Malformed;
@@ -104,17 +117,23 @@ SignatureCheck CheckSignature(const SigningKey& key, const QByteArray& message, 
     const QByteArray algorithm = signature->left(kLegacy.size());
     if (algorithm != kLegacy && algorithm != kPrehashed)
         return SignatureCheck::Malformed;
-    if (signature->mid(kLegacy.size(), kIdBytes) != key.id)
+    const auto named = std::find_if(keys.begin(), keys.end(), [&](const SigningKey& k) {
+        return k.id == signature->mid(kLegacy.size(), kIdBytes);
+    });
+    if (named == keys.end())
         return SignatureCheck::WrongKey;
+    const SigningKey& key = *named;
 
     const QByteArray fileSignature = signature->mid(kLegacy.size() + kIdBytes);
     const bool fileHolds = algorithm == kPrehashed ? VerifyEd25519(fileSignature, Blake2b512(message), key)
                                                    : VerifyEd25519(fileSignature, message, key);
     if (!fileHolds)
         return SignatureCheck::FileMismatch;
-    const QByteArray trustedComment = trusted->sliced(kTrustedPrefix.size()).toByteArray();
-    if (!VerifyEd25519(*global, fileSignature + trustedComment, key))
+    const QByteArray comment = trusted->sliced(kTrustedPrefix.size()).toByteArray();
+    if (!VerifyEd25519(*global, fileSignature + comment, key))
         return SignatureCheck::CommentMismatch;
+    if (trustedComment)
+        *trustedComment = comment;
     return SignatureCheck::Valid;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QStringView>
 
 #include <optional>
@@ -18,6 +19,10 @@ struct SigningKey {
 // The base64 line of minisign.pub; nothing when it is not a minisign Ed25519 key.
 std::optional<SigningKey> ParseSigningKey(QStringView base64);
 
+// Several such lines separated by commas, so that an updater can know the key in use and the
+// one that replaces it. Empty when any of them is not a key: a mistyped list trusts nothing.
+QList<SigningKey> ParseSigningKeys(QStringView list);
+
 enum class SignatureCheck {
     Valid,
     Malformed,        // not a minisign signature file (an error page, a cut-off file)
@@ -29,6 +34,9 @@ enum class SignatureCheck {
 // Both of minisign's signatures must hold: the one over the bytes (prehashed with BLAKE2b or,
 // in the legacy format, over the bytes themselves) and the global one over that signature and
 // the trusted comment.
-SignatureCheck CheckSignature(const SigningKey& key, const QByteArray& message, const QByteArray& minisig);
+// With several keys, the one whose id the signature names is checked. A valid signature's
+// trusted comment goes to `trustedComment` when given.
+SignatureCheck CheckSignature(const QList<SigningKey>& keys, const QByteArray& message, const QByteArray& minisig,
+                              QByteArray* trustedComment = nullptr);
 
 }  // namespace tarnwick

@@ -229,6 +229,33 @@ road_net() { [[ -n ${E2E_NAMESPACE:-} ]] || skip "no mount namespace of its own 
   refused "$NAMED_BIN" http_proxy="http://127.0.0.1:$(pick_free_port)"
   proxy "Deny 127.0.0.1"; refused "$NAMED_BIN" HTTP_PROXY="$through"; saw "$LOG" ""; }
 
+# squid as a corporate user sits behind it, with Debian's rule for answers that name no freshness:
+# fresh for a fifth of their age, up to three days. It runs as Debian's proxy user, which must reach its folder;
+# without its ICMP helper and the wait for clients at shutdown, stopping it leaves nothing running.
+cache() { mkdir -p "$WORK/cache"; chmod a+x "$WORK"; chmod 777 "$WORK/cache"
+  printf '%s\n' "http_port 127.0.0.1:$PROXY" "pid_filename $WORK/cache/pid" "cache_log $WORK/cache/cache.log" \
+    "access_log stdio:$WORK/cache/access.log squid" "coredump_dir $WORK/cache" "http_access allow localhost" \
+    "http_access deny all" "refresh_pattern . 0 20% 4320" "shutdown_lifetime 0 seconds" \
+    "pinger_enable off" > "$WORK/cache/conf"
+  launch cache "$PROXY" squid -N -f "$WORK/cache/conf"; }
+# cached NAME: the body the cache gives for the site's NAME when asked as a plain client asks.
+cached() { local line; exec 3<> "/dev/tcp/127.0.0.1/$PROXY"
+  printf 'GET http://%s:%s/updater/0.3/%s HTTP/1.0\r\n\r\n' "$HOST" "$PORT" "$1" >&3
+  while IFS= read -r line <&3 && [[ $line != $'\r' ]]; do :; done; cat <&3; exec 3<&-; }
+# A release published while a caching proxy holds the last one's manifest and signature, five
+# days old and so fresh for a day by the cache's rule. Guards against: requests that let a cache
+# answer from its copy without asking the site, so that the user is offered the old release and
+# its files fail against the old digests until the copy is stale.
+road_cache() { [[ -n ${E2E_NAMESPACE:-} ]] || skip "no mount namespace of its own here (unshare -m needs root)"
+  command -v squid > /dev/null || skip "squid is not installed (scripts/ensure-packages.sh installs it)"
+  trust_test_authority > "$WORK/ca.log" 2>&1; stage_site main "$WORK/www"; find "$WORK/www" -exec touch -d '5 days ago' {} +
+  serve site "$PORT" ""; PROXY=$(pick_free_port); cache
+  cached check.update > "$WORK/old.check.update"
+  stage_site main "$WORK/www"; cmp -s "$WORK/old.check.update" "$SITE/check.update" && die "the release did not change"
+  cached check.update | cmp -s - "$WORK/old.check.update" || die "the cache does not hold the old manifest"
+  whole "$NAMED_BIN" http_proxy="http://127.0.0.1:$PROXY"
+  cached check.update | cmp -s - "$SITE/check.update" || fail "the cache still holds the old manifest"; }
+
 # install VERSION [FOLDER]: the files VERSION shipped (or FOLDER's) and the updater, started.
 install() { rm -rf "$APP"; mkdir -p "$APP"; cp -R "${2:-$WORK/shipped/$1}/." "$APP/"; cp "$BIN" "$APP/tarnwick-updater"
   : > "$LOG"; start_updater "$APP" "$WORK"; }

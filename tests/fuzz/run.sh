@@ -7,11 +7,13 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 build="${2:-$root/build/fuzz}"
 read -r -a qt <<<"$(pkg-config --cflags --libs Qt6Core)"
-for target in ManifestFuzz:manifest:update/Manifest.cpp IniFuzz:ini:settings/IniFile.cpp; do
+manifest=update/Manifest.cpp,update/ManifestDigests.cpp,update/TrustedComment.cpp
+for target in ManifestFuzz:manifest:$manifest IniFuzz:ini:settings/IniFile.cpp; do
   IFS=: read -r name seeds source <<<"$target"
+  IFS=, read -r -a sources <<<"$source"
   mkdir -p "$build/corpus-$name"
   clang++ -std=c++20 -g -O1 -fPIC -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
-    -fno-sanitize-recover=undefined -I"$root/src" "$root/tests/fuzz/$name.cpp" "$root/src/$source" \
+    -fno-sanitize-recover=undefined -I"$root/src" "$root/tests/fuzz/$name.cpp" "${sources[@]/#/$root/src/}" \
     "$root/src/settings/FetchedText.cpp" "${qt[@]}" -o "$build/$name"
   echo "fuzzing $name for ${1:-60}s (log: $build/$name.log)"
   # New inputs go into the first folder; the seeds in the repository are only read.

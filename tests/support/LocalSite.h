@@ -93,8 +93,11 @@ private:
             const qsizetype at = lower.indexOf("\n" + name + ":") + name.size() + 2;
             return at < name.size() + 2 ? QByteArray() : lower.mid(at, lower.indexOf('\r', at) - at).trimmed();
         };
-        // The updater asks for the bytes as stored; any other coding could be unpacked on the way.
-        if (const QByteArray coding = header("accept-encoding"); !coding.isEmpty() && coding != "identity")
+        // The updater asks for the bytes as stored (any other coding could be unpacked on the way),
+        // and a cache on the way must ask the site again, which reuses its names for every release.
+        if (const QByteArray coding = header("accept-encoding"); (!coding.isEmpty() && coding != "identity") ||
+                                                                 header("cache-control") != "no-cache" ||
+                                                                 header("pragma") != "no-cache")
             fault = Fault{400};
         QByteArray body = fault.body.value_or(m_bodies.value(path)), tag = '"' + QByteArray::number(qHash(body)) + '"';
         // Ranges as a file server gives them: the rest of a body whose ETag the request still names.

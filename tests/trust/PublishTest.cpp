@@ -10,6 +10,9 @@
 #include "support/AppFolderFixture.h"
 #include "update/Manifest.h"
 #include "update/ManifestWriter.h"
+#include "update/TrustedComment.h"
+
+#include <QDateTime>
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -42,6 +45,8 @@ TEST(Publish, ManifestReadBackRows)
         {"a version opening the list", {"0.2", "0.5<file>", {"a"}, {a}, {}}, "the file names"},
         {"a digest short", {"0.2", "0.5", {"a", "b"}, {a}, {}}, "the digests"},
         {"no newest updater", {"", "0.5", {"a"}, {a}, {}}, "the newest updater's version"},
+        {"sizes, one empty file", {"0.2", "0.5", {"a", "b"}, {a, b}, {}, {12345678901, 0}}, {}},
+        {"a size short", {"0.2", "0.5", {"a", "b"}, {a, b}, {}, {1}}, "the sizes"},
     };
     for (const auto& [name, content, expected] : rows) {
         SCOPED_TRACE(name);
@@ -86,6 +91,11 @@ TEST(Publish, OptionRows)
         {"--site s --release 0.5 d --shipped 0.3 --shipped 0.3=o", "the earlier version \"0.3\" is named twice"},
         {"--site s --release 0.5 d --newupdater 0.3/x", "the version \"0.3/x\" cannot name a folder of the site"},
         {"--site s --release 0.5 d -x", "unknown option \"-x\""},
+        {"--site s --release 0.5 d --expires 36500", ""},
+        {"--site s --release 0.5 d --expires 0", "--expires needs a number of days"},
+        {"--resign --site s --expires 1 -s k", ""},
+        {"--resign --site s", "--resign takes --site and --expires, and no release"},
+        {"--resign --site s --expires 1 --release 0.5 d", "--resign takes --site and --expires, and no release"},
     };
     for (const auto& [line, expected] : rows) {
         const QString error = ParsePublishOptions(line.split(' ')).error;
@@ -94,6 +104,7 @@ TEST(Publish, OptionRows)
     const PublishOptions options = ParsePublishOptions(rows[0].first.split(' ')).options;
     EXPECT_EQ(options.shipped[0].folder + options.shipped[1].folder + options.keyFile + options.newUpdater, "ok0.2");
     EXPECT_TRUE(options.quiet && options.site == "s" && options.releaseFolder == "d");
+    EXPECT_TRUE(ParsePublishOptions(rows[9].first.split(' ')).options.resign);
 }
 
 // Guards against a failed swap that leaves some folders new and others old, or one missing.
@@ -183,6 +194,26 @@ protected:
         program.write(input), program.closeWriteChannel();
         return program.waitForFinished(60000) ? program.exitCode() : -1;
     }
+    int Resign(const QStringList& more, const QByteArray& input = {}) const
+    {
+        QProcess program;
+        program.start(TARNWICK_PUBLISH, QStringList{"--resign", "--site", Path("site"), "-q"} + more);
+        program.write(input), program.closeWriteChannel();
+        return program.waitForFinished(60000) ? program.exitCode() : -1;
+    }
+    // Each signature's trusted comment judged for its own folder, `days` from now.
+    QStringList Judged(qint64 days) const
+    {
+        QStringList verdicts;
+        const qint64 at = QDateTime::currentSecsSinceEpoch() + days * kExpiryMarginSeconds;
+        for (auto [name, bytes] : Site().asKeyValueRange())
+            if (name.endsWith(".minisig"))
+                verdicts.append(JudgeTrustedComment(bytes.split('\n').value(2).mid(17), name.section('/', 0, 0), at) ==
+                                        CommentVerdict::Holds
+                                    ? "holds"
+                                    : "refused");
+        return verdicts;
+    }
     QMap<QString, QByteArray> Site() const
     {
         QMap<QString, QByteArray> site;
@@ -257,6 +288,31 @@ TEST_F(PublishRun, RefusalsLeaveTheSiteAsItWas)
         if (file)
             QFile::remove(Path(file));
     }
+}
+
+// Guards --resign: every manifest gets a fresh expiry naming its own folder, signed with a password asked once,
+// minisign still verifies it, and nothing else on the site changes; a failure changes nothing at all.
+TEST_F(PublishRun, ResignRenewsTheExpiryAlone)
+{
+    ASSERT_EQ(Publish("0.5", {"-s", Path("k.key"), "--expires", "7"}), 0);
+    EXPECT_EQ(Judged(6), QStringList(3, "holds"));
+    EXPECT_EQ(Judged(9), QStringList(3, "refused"));
+    QMap<QString, QByteArray> before = Site();
+    EXPECT_EQ(Resign({"--expires", "30", "-s", Path("missing.key")}), 1);
+    EXPECT_EQ(Site(), before);
+    QProcess keys;  // a key with a password, which tarnwick-publish reads once for the three manifests
+    keys.start("minisign", {"-G", "-p", Path("pw.pub"), "-s", Path("pw.key")});
+    keys.write("right\nright\n"), keys.closeWriteChannel();
+    ASSERT_TRUE(keys.waitForFinished() && keys.exitCode() == 0);
+    ASSERT_EQ(Resign({"--expires", "30", "-s", Path("pw.key")}, "right\n"), 0);
+    EXPECT_EQ(Judged(29), QStringList(3, "holds"));
+    EXPECT_EQ(Judged(32), QStringList(3, "refused"));
+    QMap<QString, QByteArray> after = Site();
+    for (const char* name : {"0.3/check.update", "0.4/check.update", "0.5/check.update"}) {
+        EXPECT_EQ(QProcess::execute("minisign", {"-Vq", "-p", Path("pw.pub"), "-m", Path("site/" + QString(name))}), 0);
+        EXPECT_NE(after.take(name + u".minisig"_s), before.take(name + u".minisig"_s));
+    }
+    EXPECT_EQ(after, before);
 }
 
 }  // namespace tarnwick::test
