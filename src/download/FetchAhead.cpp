@@ -14,7 +14,7 @@ bool FetchAhead::Consider(const ListedFile& listed, const QString& turn)
     if (m_looked.contains(listed.url))
         return true;
     const auto turnFetch = m_started.find(turn);
-    if (!m_transfer.AheadRoom(turnFetch == m_started.end() ? -1 : turnFetch->second.number))
+    if (!m_transfer.AheadRoom(turnFetch == m_started.end() ? nullptr : &turnFetch->second.fetch))
         return false;
     m_looked.insert(listed.url);
     auto file = std::make_unique<PartFile>(listed.path);
@@ -32,8 +32,8 @@ bool FetchAhead::Consider(const ListedFile& listed, const QString& turn)
     if (!file)
         return true;
     const bool checked = !(*source == FileSource::Patch ? listed.patchSha256 : listed.sha256).isEmpty();
-    const int number = m_transfer.StartAhead(FetchedUrl(listed, *source), *file, checked);
-    m_started.emplace(listed.url, Started{*source, target, std::move(file), number});
+    HttpTransfer::Ahead fetch = m_transfer.StartAhead(FetchedUrl(listed, *source), *file, checked);
+    m_started.emplace(listed.url, Started{*source, target, std::move(file), std::move(fetch)});
     return true;
 }
 
@@ -70,7 +70,7 @@ void FetchAhead::Clear()
 void FetchAhead::Drop(Started& started)
 {
     // The fetch first: nothing may reach the part file once it is gone.
-    m_transfer.DropAhead(started.number);
+    started.fetch = {};
     started.part.reset();
 }
 

@@ -8,6 +8,7 @@
 
 #include "download/PartFile.h"
 #include "download/SaveFile.h"
+#include "platform/HttpTransfer.h"
 
 #include <QSet>
 #include <QString>
@@ -18,18 +19,17 @@
 
 namespace tarnwick {
 
-class HttpTransfer;
 class PartRecord;
 
 class FetchAhead {
 public:
     // What was started for a file: the part file its fetch streams into (the patch's, for a
-    // patch) and the fetch's number on the transfer.
+    // patch) and the fetch.
     struct Started {
         FileSource source = FileSource::Whole;
         QString target;  // the file it is for, a link followed
         std::unique_ptr<PartFile> part;
-        int number = -1;
+        HttpTransfer::Ahead fetch;
     };
 
     // record: where part files are named before they are made, or nullptr.

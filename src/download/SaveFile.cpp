@@ -30,9 +30,9 @@ std::unique_ptr<PartFile> CreatePart(const QString& target, const QByteArray& sh
 // takes it up where it stands, continued where it can be and else fetched from the start, and
 // only then counts continuations as any fetch does.
 SaveOutcome FetchContinued(HttpTransfer& transfer, const QString& url, const QByteArray& sha256,
-                           std::unique_ptr<PartFile>& file, int ahead = -1)
+                           std::unique_ptr<PartFile>& file, HttpTransfer::Ahead ahead = {})
 {
-    FetchResult result = ahead >= 0 ? transfer.WaitAhead(ahead) : transfer.OpenUrlInto(url, *file);
+    FetchResult result = ahead ? transfer.WaitAhead(std::move(ahead)) : transfer.OpenUrlInto(url, *file);
     QByteArray validator = result.validator;
     bool ranges = result.rangesServed;
     for (int attempt = result.leftForTurn ? -1 : 0; attempt < kContinueAttempts; ++attempt) {
@@ -73,7 +73,8 @@ SaveOutcome Patch(HttpTransfer& transfer, DiskWork& disk, const ListedFile& list
     if (!patch)
         return SaveOutcome::Failed;
     const SaveOutcome fetched =
-        FetchContinued(transfer, FetchedUrl(listed, FileSource::Patch), listed.patchSha256, patch, early ? early->number : -1);
+        FetchContinued(transfer, FetchedUrl(listed, FileSource::Patch), listed.patchSha256, patch,
+                       early ? std::move(early->fetch) : HttpTransfer::Ahead());
     if (fetched != SaveOutcome::Saved)
         return fetched;
     bool applied = false;
@@ -165,7 +166,8 @@ SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFi
         early.reset();
     }
     if (outcome == SaveOutcome::Failed && file)
-        outcome = FetchContinued(transfer, listed.url, listed.sha256, file, early ? early->number : -1);
+        outcome = FetchContinued(transfer, listed.url, listed.sha256, file,
+                                 early ? std::move(early->fetch) : HttpTransfer::Ahead());
     // Bytes that are not the listed file's may come from a cache or a mirror caught between two
     // uploads: the file is asked for once more, as every request is, past what a cache holds.
     if (outcome == SaveOutcome::Failed && file && file->NotTheListedFile()) {

@@ -12,13 +12,15 @@
 #include <QString>
 
 #include <chrono>
-#include <map>
 #include <memory>
-#include <optional>
+#include <set>
 
 class QIODevice;
 
 namespace tarnwick {
+
+class HttpRequest;
+struct HttpSite;
 
 struct FetchResult {
     enum class Outcome { Ok, Failed, Cancelled };
@@ -39,48 +41,12 @@ struct FetchResult {
     bool cancelled() const { return outcome == Outcome::Cancelled; }
 };
 
-// How an answer to a request for the rest of a resource, from byte `from` on, is taken: its rest
-// (206 for exactly that range, to the end), the whole resource again (200: it changed since),
-// or neither.
-enum class RangeAnswer { Rest, Whole, Refused };
-RangeAnswer ClassifyRangeAnswer(long status, QByteArrayView contentRange, qint64 from);
-
-// How long a Retry-After value (seconds, or an HTTP date) asks to wait from `now`; nothing when
-// it is neither, zero for a time already past.
-std::optional<std::chrono::milliseconds> RetryAfter(QByteArrayView value, const QDateTime& now);
-
 class HttpTransfer : public QObject {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kDefaultTimeout{60'000};
     // A manifest is a few lines; a larger answer is a broken or hostile site.
     static constexpr qint64 kDefaultTextLimit = 4 * 1024 * 1024;
-    // The connection budget. Connections at once to a site over HTTP/1.1, the fetch waited for
-    // included: fetches ahead never take the last one, so the file whose turn it is is on the
-    // wire at once and its no-bytes clock never runs while it waits for a connection. A host
-    // that turns a fetch away (503, 429, a refused or unanswered connection) lowers the budget
-    // for the rest of the run to the connections it was answering at that moment.
-    static constexpr int kMaxInFlight = 8;
-    // Where the site multiplexes streams on one connection (HTTP/2) connections cost nothing:
-    // fetches ahead are bounded by the bytes they hold (kAheadBytes) and by this many streams.
-    static constexpr int kMaxStreamsAhead = 64;
-    // What a fetch started ahead takes of its body: then it ends, giving its connection back,
-    // and its file is continued (or fetched from the start) in its turn. A large file ahead
-    // holds no more than this, and never a connection it does not use.
-    static constexpr qint64 kAheadBody = 1024 * 1024;
-    // The bytes all fetches ahead may hold until they are waited for, counting each running
-    // one at its share and each ended one at what it took (a small body's first block at least).
-    static constexpr qint64 kAheadBytes = 8 * 1024 * 1024;
-    static constexpr qint64 kAheadBlock = 64 * 1024;
-    // A fetch ahead whose request has no answer for this long is taken for one the host does
-    // not accept now: it ends, and its file waits for its turn.
-    static constexpr std::chrono::milliseconds kAheadAnswerWait{5000};
-    // A fetch waited for that a busy host answers with 503 or 429 is asked again, at most this
-    // many times in all, waiting Retry-After (at most kBusyWaitMost) or else 0.5 s, 1 s, 2 s ...
-    // between them, and never more than kBusyWaitAll in all; then it fails as any answer does.
-    static constexpr int kBusyAsks = 5;
-    static constexpr std::chrono::milliseconds kBusyWaitMost{10'000}, kBusyWaitAll{20'000};
-
     explicit HttpTransfer(const QString& name, QObject* parent = nullptr);
     ~HttpTransfer() override;
 
@@ -108,20 +74,33 @@ public:
     // `from` above 0, asks for the rest from there, only if the resource still has `validator`.
     FetchResult OpenUrlInto(const QString& url, QIODevice& sink, qint64 from = 0, const QByteArray& validator = {});
 
-    // Whether another fetch ahead fits the budget now; turn: the number of the fetch ahead that
-    // the file whose turn it is waits for, or -1 (it then needs a connection of its own).
-    bool AheadRoom(int turn) const;
-    // Starts streaming url into sink without waiting; the sink must outlive the fetch until it
-    // is waited for or dropped. continuable: its file may be continued in its turn (a large
-    // body ahead is then taken up to its share; else it is left whole for its turn). Returns
-    // its number.
-    int StartAhead(const QString& url, QIODevice& sink, bool continuable);
-    int AheadInFlight() const;  // started ahead, neither waited for nor dropped yet
+    // A fetch started ahead, until it is waited for; dropping it ends the fetch, and nothing more
+    // reaches its sink. The sink must outlive it.
+    class Ahead {
+    public:
+        Ahead();
+        Ahead(Ahead&& other) noexcept;
+        Ahead& operator=(Ahead&& other) noexcept;
+        ~Ahead();
+        explicit operator bool() const { return m_request != nullptr; }
+
+    private:
+        friend class HttpTransfer;
+        HttpTransfer* m_transfer = nullptr;
+        std::unique_ptr<HttpRequest> m_request;
+    };
+
+    // Whether another fetch ahead fits the connection budget now; turn: the fetch ahead that the
+    // file whose turn it is waits for, if any (else it needs a connection of its own).
+    bool AheadRoom(const Ahead* turn) const;
+    // Starts streaming url into sink without waiting. continuable: its file may be continued in
+    // its turn (a large body ahead is then taken up to its share; else it is left whole for its
+    // turn).
+    Ahead StartAhead(const QString& url, QIODevice& sink, bool continuable);
+    int AheadInFlight() const { return int(m_ahead.size()); }  // started ahead, not yet waited for or dropped
     // Waits for a fetch started ahead as OpenUrlInto waits (the transfer is busy meanwhile) and
-    // gives its result; its number is then free.
-    FetchResult WaitAhead(int number);
-    // Ends a fetch started ahead without waiting for it; nothing more reaches its sink.
-    void DropAhead(int number);
+    // gives its result.
+    FetchResult WaitAhead(Ahead ahead);
 
     // Ends every running fetch at once, those started ahead too; a waiting call returns
     // Cancelled.
@@ -132,21 +111,18 @@ signals:
     void StateChanged();
 
 private:
-    struct Engine;
-    struct Run;
-    void Begin(Run& run, const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);
-    // Waits for run as the one fetch waited for; the transfer is busy meanwhile.
-    FetchResult Wait(std::unique_ptr<Run> run);
+    // Waits for request as the one fetch waited for; the transfer is busy meanwhile.
+    FetchResult Wait(std::unique_ptr<HttpRequest> request);
     FetchResult Fetch(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);
+    std::unique_ptr<HttpRequest> Begin(const QString& url, QIODevice* sink, qint64 from, const QByteArray& validator);
 
-    std::shared_ptr<Engine> m_engine;
+    std::shared_ptr<HttpSite> m_site;
     std::chrono::milliseconds m_timeout = kDefaultTimeout;
     QDeadlineTimer m_deadline{QDeadlineTimer::Forever};
     qint64 m_textLimit = kDefaultTextLimit;
     bool m_running = false;
-    Run* m_waited = nullptr;
-    std::map<int, std::unique_ptr<Run>> m_ahead;
-    int m_nextAhead = 0;
+    HttpRequest* m_waited = nullptr;
+    std::set<HttpRequest*> m_ahead;
 };
 
 }  // namespace tarnwick

@@ -3,7 +3,7 @@
 // addresses and local names, and the decoding of fetched bytes.
 #include "download/LocalName.h"
 #include "download/SaveFile.h"
-#include "platform/HttpTransfer.h"
+#include "platform/HttpRules.h"
 #include "settings/FetchedText.h"
 #include "settings/IniFile.h"
 #include "settings/Language.h"
