@@ -3,6 +3,7 @@
 // addresses and local names, and the decoding of fetched bytes.
 #include "download/LocalName.h"
 #include "download/SaveFile.h"
+#include "platform/ConnectionBudget.h"
 #include "platform/HttpRules.h"
 #include "settings/FetchedText.h"
 #include "settings/IniFile.h"
@@ -373,6 +374,27 @@ TEST(UpdateCostRules, SourcesPatchesAndRanges)
     };
     for (const auto& [value, expected] : waits)
         EXPECT_EQ(RetryAfter(value, now), expected) << value;
+    // The connection budget: the file whose turn it is keeps a connection of its own (its own
+    // fetch ahead's, or one left free), fetches ahead hold at most 8 MiB, a host that turned one
+    // away is left the connections it answered, at least one; a busy host is asked again within
+    // bounds on asks and on the time waited, never past the deadline.
+    constexpr qint64 MiB = 1024 * 1024;
+    ConnectionBudget budget;
+    EXPECT_TRUE(budget.AheadRoom(6, false, 6 * MiB) && budget.AheadRoom(7, true, 7 * MiB));
+    EXPECT_FALSE(budget.AheadRoom(7, false, 7 * MiB) || budget.AheadRoom(2, true, 7 * MiB + 1));
+    budget.multiplexed = true;
+    EXPECT_TRUE(budget.AheadRoom(40, false, 4 * MiB) && !budget.AheadRoom(64, true, MiB));
+    budget.multiplexed = false, budget.Limit(2, std::nullopt);
+    EXPECT_TRUE(budget.AheadRoom(1, true, MiB) && !budget.AheadRoom(1, false, MiB));
+    budget.Limit(0, 3s);
+    EXPECT_TRUE(budget.connections == 1 && !budget.AheadRoom(0, true, 0));
+    using Wait = std::optional<ConnectionBudget::Duration>;
+    EXPECT_EQ(ConnectionBudget::BusyWait(1, 0s, std::nullopt, 60s), Wait(500ms));
+    EXPECT_EQ(ConnectionBudget::BusyWait(3, 1500ms, std::nullopt, 60s), Wait(2s));
+    EXPECT_EQ(ConnectionBudget::BusyWait(2, 0s, 60s, 60s), Wait(10s));
+    for (const Wait none : {ConnectionBudget::BusyWait(5, 0s, 1s, 60s), ConnectionBudget::BusyWait(2, 15s, 6s, 60s),
+                            ConnectionBudget::BusyWait(1, 0s, 2s, 1s)})
+        EXPECT_EQ(none, std::nullopt);
 }
 
 }  // namespace
