@@ -1,24 +1,118 @@
 #include "publish/Signing.h"
 
+#include "publish/PublishOptions.h"
+#include "publish/PublishRules.h"
+
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 
-namespace tarnwick {
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
 
-std::optional<QString> SignManifests(const QStringList& manifests, const QString& keyFile)
+using namespace Qt::Literals::StringLiterals;
+
+namespace tarnwick {
+namespace {
+
+// The password's first line, as minisign itself would read it from a terminal; read only when
+// signing, so that a script may hand it over late (a pipe written once the build is done).
+std::optional<QByteArray> ReadPassword(const PublishOptions& options)
 {
-    QStringList arguments{QStringLiteral("-S")};
-    if (!keyFile.isEmpty())
-        arguments << QStringLiteral("-s") << keyFile;
-    arguments << QStringLiteral("-m") << manifests;
+    const int fd = options.passwordFd >= 0
+                       ? options.passwordFd
+                       : ::open(QFile::encodeName(options.passwordFile).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray password;
+    char c = 0;
+    ssize_t got = 0;
+    while ((got = ::read(fd, &c, 1)) == 1 || (got < 0 && errno == EINTR)) {
+        if (got == 1 && c == '\n')
+            break;
+        if (got == 1)
+            password += c;
+    }
+    if (options.passwordFd < 0)
+        ::close(fd);
+    if (got < 0)
+        return std::nullopt;
+    return password.endsWith('\r') ? password.chopped(1) : password;
+}
+
+}  // namespace
+
+std::optional<bool> KeyHasPassword(const QByteArray& keyFile)
+{
+    // The second line holds, in base64: the signature algorithm "Ed", the key derivation "Sc"
+    // (scrypt, from a password) or two zero bytes (none), the checksum algorithm "B2", then the key.
+    const QList<QByteArray> lines = keyFile.split('\n');
+    const QByteArray key = lines.size() > 1 ? QByteArray::fromBase64(lines[1].trimmed()) : QByteArray();
+    if (key.size() < 6 || !key.startsWith("Ed") || key.mid(4, 2) != "B2")
+        return std::nullopt;
+    if (key.mid(2, 2) == "Sc")
+        return true;
+    if (key.mid(2, 2) == QByteArray(2, '\0'))
+        return false;
+    return std::nullopt;
+}
+
+SigningPlan PlanSigning(const PublishOptions& options, bool inputIsTerminal)
+{
+    SigningPlan plan;
+    const QString folder = qEnvironmentVariable("MINISIGN_CONFIG_DIR", QDir::homePath() + u"/.minisign"_s);
+    plan.keyFile = options.keyFile.isEmpty() ? folder + u"/minisign.key"_s : options.keyFile;
+    QFile key(plan.keyFile);
+    if (!key.open(QIODevice::ReadOnly)) {
+        plan.error = u"the secret key %1 cannot be read: %2"_s.arg(Shown(plan.keyFile), key.errorString());
+        return plan;
+    }
+    const std::optional<bool> password = KeyHasPassword(key.read(4096));
+    if (!password) {
+        plan.error = Shown(plan.keyFile) + u" is not a minisign secret key"_s;
+        return plan;
+    }
+    plan.needsPassword = *password;
+    if (!plan.needsPassword)
+        return plan;
+    if (options.passwordFd >= 0 && ::fcntl(options.passwordFd, F_GETFD) < 0)
+        plan.error = u"--password-fd %1 is not an open descriptor"_s.arg(options.passwordFd);
+    else if (!options.passwordFile.isEmpty() && !QFile(options.passwordFile).open(QIODevice::ReadOnly))
+        plan.error = u"the password file %1 cannot be read"_s.arg(Shown(options.passwordFile));
+    else if (options.passwordFd < 0 && options.passwordFile.isEmpty() && !inputIsTerminal)
+        plan.error =
+            u"the key %1 has a password and the standard input is no terminal to ask it on: give it "
+            u"with --password-file FILE or --password-fd N"_s.arg(Shown(plan.keyFile));
+    plan.fromTerminal = plan.error.isEmpty() && options.passwordFd < 0 && options.passwordFile.isEmpty();
+    return plan;
+}
+
+std::optional<QString> SignManifests(const QStringList& manifests, const SigningPlan& plan,
+                                     const PublishOptions& options)
+{
+    QByteArray answer;
+    if (plan.needsPassword && !plan.fromTerminal) {
+        const std::optional<QByteArray> password = ReadPassword(options);
+        if (!password)
+            return u"the password cannot be read"_s;
+        answer = *password + '\n';
+    }
     QProcess minisign;
-    // The password prompt (minisign writes it to its standard output) and its answer pass through.
     minisign.setProcessChannelMode(QProcess::ForwardedChannels);
-    minisign.setInputChannelMode(QProcess::ForwardedInputChannel);
-    minisign.start(QStringLiteral("minisign"), arguments);
+    // From a terminal, minisign's prompt (on its standard output) and the answer pass through;
+    // otherwise it reads the password given here, or nothing for a key without one.
+    if (plan.fromTerminal)
+        minisign.setInputChannelMode(QProcess::ForwardedInputChannel);
+    minisign.start(u"minisign"_s, QStringList{u"-S"_s, u"-s"_s, plan.keyFile, u"-m"_s} + manifests);
     if (!minisign.waitForStarted())
-        return QStringLiteral("minisign cannot run (Debian package minisign)");
+        return u"minisign cannot run (Debian package minisign)"_s;
+    if (!plan.fromTerminal) {
+        minisign.write(answer);
+        minisign.closeWriteChannel();
+    }
     if (!minisign.waitForFinished(-1) || minisign.exitStatus() != QProcess::NormalExit || minisign.exitCode() != 0)
-        return QStringLiteral("signing failed");
+        return u"signing failed"_s;
     return std::nullopt;
 }
 
