@@ -162,7 +162,7 @@ private:
         return v >= 0 && v < m_options.shipped.size() ? m_options.shipped[v].version
                                                       : m_options.release.section(u' ', 0, 0);
     }
-    QString Folder(qsizetype v) const { return m_work + u"/new/"_s + FolderName(v); }
+    QString Folder(qsizetype v) const { return BuiltFolder(m_work, FolderName(v)); }
     QString SiteFile(qsizetype v, const QString& name) const { return Folder(v) + u'/' + name; }
 
     bool Fail(const QString& error)
@@ -255,7 +255,7 @@ int Publish(const PublishOptions& options)
     Publication publication(options, listing.files, work);
     QStringList folders{work, work + u"/new"_s};
     for (const QString& version : publication.Versions())
-        folders.append(work + u"/new/"_s + version);
+        folders.append(BuiltFolder(work, version));
     for (const QString& path : folders) {
         if (!QDir().mkdir(path))
             return Refuse(u"cannot make the work folder "_s + Shown(path));

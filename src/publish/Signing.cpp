@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <fcntl.h>
@@ -78,7 +79,7 @@ SigningPlan PlanSigning(const PublishOptions& options, bool inputIsTerminal)
         return plan;
     if (options.passwordFd >= 0 && ::fcntl(options.passwordFd, F_GETFD) < 0)
         plan.error = u"--password-fd %1 is not an open descriptor"_s.arg(options.passwordFd);
-    else if (!options.passwordFile.isEmpty() && !QFile(options.passwordFile).open(QIODevice::ReadOnly))
+    else if (!options.passwordFile.isEmpty() && !QFileInfo(options.passwordFile).isReadable())
         plan.error = u"the password file %1 cannot be read"_s.arg(Shown(options.passwordFile));
     else if (options.passwordFd < 0 && options.passwordFile.isEmpty() && !inputIsTerminal)
         plan.error =

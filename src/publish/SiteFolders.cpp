@@ -45,7 +45,7 @@ QByteArray ManifestSum(const QString& folder)
 QString Journal(const QString& work) { return work + u"/swaps"_s; }
 FolderSwap Swap(const QString& site, const QString& work, const QString& version)
 {
-    return {work + u"/new/"_s + version, site + u'/' + version};
+    return {BuiltFolder(work, version), site + u'/' + version};
 }
 
 }  // namespace
@@ -67,6 +67,8 @@ QString WorkFolderFor(const QString& site)
     const QFileInfo info(QFileInfo(site).canonicalFilePath());
     return info.path() + u"/."_s + info.fileName() + u".tarnwick-publish"_s;
 }
+
+QString BuiltFolder(const QString& work, const QString& version) { return work + u"/new/"_s + version; }
 
 int SystemRenameFolder(const QString& from, const QString& to, unsigned flags)
 {

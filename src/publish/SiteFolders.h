@@ -29,8 +29,11 @@ private:
 
 // Beside the site, so that its folders are renamed into place on the same file system while an
 // upload of the site never takes what is still being built; named after the site, so that the
-// next run finds what an interrupted one left. The folders are built in WORK/new/VERSION.
+// next run finds what an interrupted one left.
 QString WorkFolderFor(const QString& site);
+
+// Where a version's folder is built inside the work folder.
+QString BuiltFolder(const QString& work, const QString& version);
 
 // renameat2 as the swap calls it: from, to, RENAME_NOREPLACE or RENAME_EXCHANGE; 0 or -1 and errno.
 using RenameFolder = std::function<int(const QString& from, const QString& to, unsigned flags)>;
