@@ -62,6 +62,7 @@ std::optional<bool> KeyHasPassword(const QByteArray& keyFile)
 SigningPlan PlanSigning(const PublishOptions& options, bool inputIsTerminal)
 {
     SigningPlan plan;
+    // minisign's own default, where its variable moves it, so that -s stays optional as with minisign.
     const QString folder = qEnvironmentVariable("MINISIGN_CONFIG_DIR", QDir::homePath() + u"/.minisign"_s);
     plan.keyFile = options.keyFile.isEmpty() ? folder + u"/minisign.key"_s : options.keyFile;
     QFile key(plan.keyFile);
