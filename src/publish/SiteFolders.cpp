@@ -127,8 +127,13 @@ std::optional<QString> FinishInterruptedRun(const QString& site, const QString& 
         }
         journal.close();
     }
-    if (QFileInfo::exists(work) && !QDir(work).removeRecursively())
-        return u"what an interrupted run left in %1 cannot be removed"_s.arg(work);
+    // Earlier publishers built inside the site itself, where an upload takes what a killed one left.
+    QFileInfoList left = QDir(site).entryInfoList({u".tarnwick-publish-??????"_s}, QDir::Dirs | QDir::Hidden);
+    left.append(QFileInfo(work));
+    for (const QFileInfo& folder : left) {
+        if (folder.exists() && !QDir(folder.filePath()).removeRecursively())
+            return u"what an interrupted run left in %1 cannot be removed"_s.arg(folder.filePath());
+    }
     return std::nullopt;
 }
 

@@ -46,7 +46,7 @@ std::optional<QString> PutInPlace(const QString& site, const QString& work, cons
 
 // What an interrupted run left, under the site's lock before anything else: swaps it began are
 // finished (every folder in its journal gets its new manifest's folder), then its work folder is
-// removed. The reason when that cannot be done; the site is left as the interrupted run left it.
+// removed, and so is any work folder an earlier publisher left inside the site. The reason when that cannot be done; the site is left as the interrupted run left it.
 std::optional<QString> FinishInterruptedRun(const QString& site, const QString& work,
                                             const RenameFolder& rename = SystemRenameFolder);
 

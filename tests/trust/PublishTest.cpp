@@ -188,6 +188,7 @@ protected:
         folders.Write("shipped/a.bin", program), folders.Write("shipped/b.txt", "same");
         folders.Write("dist/a.bin", program.replace(5000, 3, "0.5")), folders.Write("dist/b.txt", "same");
         folders.Write("dist/sub/c.txt", "new"), folders.Write("site/.keep", "");
+        folders.Write("site/.tarnwick-publish-Ab1234/0.5/left", "by a killed publisher that built inside the site");
         ASSERT_EQ(QProcess::execute("minisign", {"-G", "-W", "-p", Path("k.pub"), "-s", Path("k.key")}), 0);
         QProcess keys;  // minisign reads the new key's password from its standard input here
         keys.start("minisign", {"-G", "-p", Path("pw.pub"), "-s", Path("pw.key")});
@@ -229,8 +230,9 @@ protected:
 };
 
 // Guards against a site the updater reads otherwise than meant: names, digests, patches, the release's own folder,
-// files stored more than once, a patch left beside a file that the next release no longer lists; against a new
-// sub-folder passed over in silence, and a password asked once for each folder.
+// files stored more than once, a patch left beside a file that the next release no longer lists, a work folder an
+// earlier publisher left inside the site; against a new sub-folder passed over in silence, and a password asked once
+// for each folder.
 TEST_F(PublishRun, WritesWhatTheUpdaterReads)
 {
     ASSERT_EQ(Publish("0.5 beta"), 0);
