@@ -37,7 +37,7 @@ struct WorkFolder {
     QString path;
     ~WorkFolder()
     {
-        if (!QFileInfo::exists(path + u"/swaps"_s))
+        if (!SwapsUnfinished(path))
             QDir(path).removeRecursively();
     }
 };
@@ -50,9 +50,9 @@ bool SameFileSystem(const QString& a, const QString& b)
            ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev;
 }
 
-int Refuse(const QString& message)
+int Refuse(const QString& message, const char* site = "the site is unchanged")
 {
-    std::fprintf(stderr, "tarnwick-publish: %s; the site is unchanged\n", qPrintable(message));
+    std::fprintf(stderr, "tarnwick-publish: %s; %s\n", qPrintable(message), site);
     return 1;
 }
 
@@ -279,7 +279,9 @@ int Publish(const PublishOptions& options)
     if (const std::optional<QString> unsigned_ = SignManifests(publication.Manifests(), signing, options))
         return Refuse(*unsigned_);
     if (const std::optional<QString> unswapped = PutInPlace(options.site, work, publication.Versions()))
-        return Refuse(*unswapped);
+        return Refuse(*unswapped, SwapsUnfinished(work) ? "a folder put in place could not be taken back: run again, "
+                                                          "which finishes the swaps"
+                                                        : "the site is unchanged");
     if (!options.quiet)
         std::printf("tarnwick-publish: %s\n", qPrintable(publication.Summary()));
     return 0;

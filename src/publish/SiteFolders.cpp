@@ -112,6 +112,8 @@ std::optional<QString> PutInPlace(const QString& site, const QString& work, cons
     return std::nullopt;
 }
 
+bool SwapsUnfinished(const QString& work) { return QFileInfo::exists(Journal(work)); }
+
 std::optional<QString> FinishInterruptedRun(const QString& site, const QString& work, const RenameFolder& rename)
 {
     QFile journal(Journal(work));

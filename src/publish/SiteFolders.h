@@ -44,9 +44,13 @@ int SystemRenameFolder(const QString& from, const QString& to, unsigned flags);
 std::optional<QString> PutInPlace(const QString& site, const QString& work, const QStringList& versions,
                                   const RenameFolder& rename = SystemRenameFolder);
 
+// Whether the work folder holds swaps begun and not all undone, for the next run to finish.
+bool SwapsUnfinished(const QString& work);
+
 // What an interrupted run left, under the site's lock before anything else: swaps it began are
 // finished (every folder in its journal gets its new manifest's folder), then its work folder is
-// removed, and so is any work folder an earlier publisher left inside the site. The reason when that cannot be done; the site is left as the interrupted run left it.
+// removed, and so is any work folder an earlier publisher left inside the site. The reason when that cannot be done;
+// the site is left as the interrupted run left it.
 std::optional<QString> FinishInterruptedRun(const QString& site, const QString& work,
                                             const RenameFolder& rename = SystemRenameFolder);
 
