@@ -17,8 +17,12 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <cerrno>
+#include <csignal>
 #include <functional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -265,6 +269,50 @@ TEST_F(PublishRun, WritesWhatTheUpdaterReads)
               ".keep 0.3/b.txt 0.3/check.update 0.3/check.update.minisig 0.3/sub\\c.txt 0.4/b.txt "
               "0.4/check.update 0.4/check.update.minisig 0.4/sub\\c.txt 0.5/check.update "
               "0.5/check.update.minisig 0.6/check.update 0.6/check.update.minisig");
+}
+
+// Guards against a password asked on the terminal once for each folder, and against a terminal taken for an input
+// nobody writes: the program runs on a terminal of its own, which answers the first prompt only.
+TEST_F(PublishRun, AsksOnTheTerminalOnce)
+{
+    QList<QByteArray> arguments{TARNWICK_PUBLISH,
+                                "--site",
+                                QFile::encodeName(Path("site")),
+                                "--release",
+                                "0.6",
+                                QFile::encodeName(Path("dist")),
+                                "--shipped",
+                                "0.3",
+                                "--shipped",
+                                "0.4",
+                                "-q",
+                                "-s",
+                                QFile::encodeName(Path("pw.key"))};
+    std::vector<char*> argv;
+    for (QByteArray& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int terminal = -1, status = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0)
+        ::execv(argv[0], argv.data()), ::_exit(127);
+    QByteArray shown;
+    for (const QDeadlineTimer deadline(60000); !deadline.hasExpired() && ::waitpid(pid, &status, WNOHANG) == 0;) {
+        pollfd ready{terminal, POLLIN, 0};
+        char bytes[256];
+        const ssize_t got = ::poll(&ready, 1, 100) > 0 ? ::read(terminal, bytes, sizeof bytes) : 0;
+        const bool asked = shown.contains("Password:");
+        shown += QByteArray(bytes, qsizetype(std::max<ssize_t>(got, 0)));
+        if (!asked && shown.contains("Password:"))
+            EXPECT_EQ(::write(terminal, "right\n", 6), 6);
+    }
+    if (::waitpid(pid, &status, WNOHANG) == 0)
+        ::kill(pid, SIGKILL), ::waitpid(pid, &status, 0);
+    ::close(terminal);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown.toStdString();
+    EXPECT_EQ(shown.count("Password:"), 1) << shown.toStdString();
+    EXPECT_TRUE(Site().contains("0.6/check.update.minisig"));
 }
 
 // Guards against publishing what the updater would misread or a torn file, against any change to the site when
