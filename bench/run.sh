@@ -331,6 +331,19 @@ if wanted publish; then
   done
   pub_plain=$(release publish-plain)
   (cd "$pub_plain" && head -c $((10000 * 16384)) /dev/urandom | split -b 16384 -d -a 5 --additional-suffix=.dat - q)
+  # And a release of one 1 GiB file of bytes that do not compress, 100 blocks of 4 KiB rewritten
+  # since the earlier version shipped it, beside the 2,000 files above (links).
+  pub_big_shipped="$work/pub-big-shipped"
+  pub_big=$(release publish-big)
+  mkdir -p "$pub_big_shipped"
+  head -c "$big_size" /dev/zero | openssl enc -aes-128-ctr -nosalt -K 7075626c69736865642072656c656173 -iv 1 \
+    2>/dev/null >"$pub_big_shipped/big.bin"
+  cp "$pub_big_shipped/big.bin" "$pub_big/big.bin"
+  for b in $(seq 1 100); do
+    head -c 4096 /dev/urandom | dd of="$pub_big/big.bin" bs=4096 seek=$(((b * 2654435761) % (big_size / 4096))) \
+      conv=notrunc status=none
+  done
+  ln "$pub_release"/* "$pub_big/" && ln "$work/pub-shipped/1"/* "$pub_big_shipped/"
   [[ -f "$work/key.sec" ]] || minisign -G -W -p "$work/key.pub" -s "$work/key.sec" >/dev/null
 fi
 
@@ -649,7 +662,8 @@ fi
 # one sha256sum over the release's and the shipped files, and zstd -9 --patch-from for each
 # changed file of each earlier version (a process each: --patch-from takes one reference). Each
 # run publishes into a fresh site. Results: publish-patches.txt, publish-seconds.txt,
-# publish-bytes.txt (every patch's bytes) and publish-plain.txt.
+# publish-bytes.txt (every patch's bytes), publish-plain.txt, and publish-big-time.txt and
+# publish-big-memory.txt (MiB) for the 1 GiB patch.
 if wanted publish; then
 say "publishing ($runs runs)"
 publish_load_before="$(load)"
@@ -675,6 +689,23 @@ for i in $(seq 1 "$runs"); do
   both "$i" 'c=$(timed sha256sum "$pub_plain"/*)' \
     'u=$(timed "$publisher" --site "$work/pub-plain-$i/updater" --release 0.3 "$pub_plain" --shipped 0.2 -s "$work/key.sec" -q)'
   record publish-plain "$u" "$c"
+done
+# The 1 GiB patch against zstd's own command on the same pair: the time, and the peak resident
+# memory of the largest process each run started (getrusage of the children: no other tool).
+peak() {  # command... > "milliseconds peak-KiB"
+  python3 -c 'import resource, subprocess, sys, time
+start = time.monotonic()
+subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL)
+print("%.1f %d" % ((time.monotonic() - start) * 1000, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss))' "$@"
+}
+for i in $(seq 1 "$slow_runs"); do
+  both "$i" 'c=$(peak zstd -q -f -9 --patch-from="$pub_big_shipped/big.bin" "$pub_big/big.bin" -o "$work/big.patch")' \
+    'u=$(peak "$publisher" --site "$work/pub-big-$i/updater" --release 0.3 "$pub_big" -s "$work/key.sec" -q \
+      --shipped 0.2="$pub_big_shipped")'
+  [[ -s "$work/pub-big-$i/updater/0.2/big.bin.zst-patch" ]] || { say "the 1 GiB file got no patch"; exit 1; }
+  record publish-big-time "${u% *}" "${c% *}"
+  record publish-big-memory "$((${u#* } / 1024))" "$((${c#* } / 1024))" "$(((${u#* } - ${c#* }) / 1024))"
+  rm -rf "$work/pub-big-$i"  # a GiB each
 done
 publish_load_after="$(load)"
 fi
@@ -889,6 +920,11 @@ table="$work/publish.md"
     "× zstd's" "≤ 1.0 × zstd's" 1.0
   row "publish without patches" "10,000 files of 16 KiB for one earlier version without its files, signed" \
     "$work/publish-plain.txt" ms "ms (sha256sum of the files)" 2 "× sha256sum" "≤ 1.2 × sha256sum" 1.2
+  row "publish a 1 GiB patch" \
+    "a 1 GiB file with 100 blocks of 4 KiB changed and the 2,000 files above, for one version with its files" \
+    "$work/publish-big-time.txt" ms "ms (zstd -9 --patch-from on the 1 GiB pair)" 2 "× zstd" "≤ 1.0 × zstd" 1.0
+  row "publish a 1 GiB patch, memory" "peak resident in the same $slow_runs runs" "$work/publish-big-memory.txt" MiB \
+    "MiB (zstd -9 --patch-from)" 0 "MiB above zstd" "≤ zstd + 64 MiB a core, every run" $((64 * $(nproc))) every
 } >"$table"
 write_block bench:publish "$table"
 fi

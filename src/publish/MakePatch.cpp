@@ -43,7 +43,10 @@ private:
 
 // What zstd --patch-from sets: a window that covers the larger of the two files, and long-distance
 // matching once that window is longer than what level 9's search looks back over by itself.
-bool SetPatchParameters(ZSTD_CCtx* context, size_t oldSize, size_t newSize, int workers)
+// One thread, reading the new file from its mapping as it stands (stable input): no window-sized
+// copy of it, so a large file costs the two files' pages and the match tables, below what zstd's
+// own command takes for the same pair; Zstandard's worker threads would each copy a window.
+bool SetPatchParameters(ZSTD_CCtx* context, size_t oldSize, size_t newSize)
 {
     const size_t largest = std::max(oldSize, newSize);
     const int fileWindowLog = int(std::bit_width(uint64_t(largest)));
@@ -55,19 +58,19 @@ bool SetPatchParameters(ZSTD_CCtx* context, size_t oldSize, size_t newSize, int 
     };
     return set(ZSTD_c_compressionLevel, kLevel) && set(ZSTD_c_windowLog, windowLog) &&
            set(ZSTD_c_enableLongDistanceMatching, fileWindowLog > cycleLog ? 1 : 0) && set(ZSTD_c_checksumFlag, 1) &&
-           set(ZSTD_c_contentSizeFlag, 1) && set(ZSTD_c_nbWorkers, workers) &&
+           set(ZSTD_c_contentSizeFlag, 1) && set(ZSTD_c_stableInBuffer, 1) &&
            !ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(context, newSize));
 }
 
 }  // namespace
 
-MadePatch MakePatch(const QString& oldPath, const QString& newPath, const QString& patchPath, qint64 limit, int workers)
+MadePatch MakePatch(const QString& oldPath, const QString& newPath, const QString& patchPath, qint64 limit)
 {
     const WholeFile oldFile(oldPath), newFile(newPath);
     if (!oldFile.Opened() || !newFile.Opened())
         return {false, 0, {}, SystemError(oldFile.Opened() ? newPath : oldPath)};
     const std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx*)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
-    if (!context || !SetPatchParameters(context.get(), oldFile.Size(), newFile.Size(), workers) ||
+    if (!context || !SetPatchParameters(context.get(), oldFile.Size(), newFile.Size()) ||
         ZSTD_isError(ZSTD_CCtx_refPrefix(context.get(), oldFile.Data(), oldFile.Size())))
         return {false, 0, {}, QStringLiteral("Zstandard refused the patch of ") + newPath};
     const QByteArray patchName = QFile::encodeName(patchPath);

@@ -19,8 +19,7 @@ struct MadePatch {
 inline constexpr qint64 kLargestPatchedFile = qint64(1) << 31;
 
 // Writes the patch that turns oldPath into newPath at patchPath, when it holds at most limit
-// bytes; otherwise removes what it began. `workers` threads of Zstandard's own share the work.
-MadePatch MakePatch(const QString& oldPath, const QString& newPath, const QString& patchPath, qint64 limit,
-                    int workers);
+// bytes; otherwise removes what it began. Memory: both files mapped, and level 9's match tables.
+MadePatch MakePatch(const QString& oldPath, const QString& newPath, const QString& patchPath, qint64 limit);
 
 }  // namespace tarnwick

@@ -15,12 +15,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QTemporaryDir>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -28,13 +28,15 @@ using namespace Qt::Literals::StringLiterals;
 namespace tarnwick {
 namespace {
 
-// Files from this size on are patched with Zstandard's worker threads on every core; smaller ones
-// are many, and one file a core keeps every core busy.
-constexpr qint64 kSharedPatch = qint64(8) << 20;
+// Files from this size on are patched one at a time: a run then needs the memory of its largest
+// pair of files, and each other core a bounded amount for the smaller files it patches meanwhile.
+constexpr qint64 kLargeFile = qint64(64) << 20;
 
-int Refuse(const QString& message)
+// Removed however the run ends, unless a swap that could not be undone left its journal there
+// for the next run to finish.
+int Refuse(const QString& message, const char* site = "the site is unchanged")
 {
-    std::fprintf(stderr, "tarnwick-publish: %s; the site is unchanged\n", qPrintable(message));
+    std::fprintf(stderr, "tarnwick-publish: %s; %s\n", qPrintable(message), site);
     return 1;
 }
 
@@ -113,12 +115,12 @@ public:
         return true;
     }
 
-    QList<FolderSwap> Swaps() const
+    QStringList Versions() const
     {
-        QList<FolderSwap> swaps;
+        QStringList versions;
         for (qsizetype v = 0; v <= m_options.shipped.size(); ++v)
-            swaps.append({Folder(v), m_options.site + u'/' + FolderName(v)});
-        return swaps;
+            versions.append(FolderName(v));
+        return versions;
     }
 
     const QStringList& Manifests() const { return m_manifests; }
@@ -144,7 +146,7 @@ private:
         return v >= 0 && v < m_options.shipped.size() ? m_options.shipped[v].version
                                                       : m_options.release.section(u' ', 0, 0);
     }
-    QString Folder(qsizetype v) const { return m_work + u'/' + FolderName(v); }
+    QString Folder(qsizetype v) const { return BuiltFolder(m_work, FolderName(v)); }
     QString SiteFile(qsizetype v, const QString& name) const { return Folder(v) + u'/' + name; }
 
     bool Fail(const QString& error)
@@ -170,9 +172,11 @@ private:
             return Fail(shipped.filePath() + u" cannot be read"_s);
         if (*shippedSum == m_digests[size_t(i)])
             return true;
-        const int workers = size >= kSharedPatch ? int(std::thread::hardware_concurrency()) : 0;
+        std::unique_lock large(m_largeFile, std::defer_lock);
+        if (std::max(size, shipped.size()) >= kLargeFile)
+            large.lock();
         const MadePatch patch =
-            MakePatch(shipped.filePath(), copy, SiteFile(v, file.name + u".zst-patch"_s), size * 3 / 4, workers);
+            MakePatch(shipped.filePath(), copy, SiteFile(v, file.name + u".zst-patch"_s), size * 3 / 4);
         if (!patch.error.isEmpty())
             return Fail(patch.error);
         if (patch.made) {
@@ -205,6 +209,7 @@ private:
     std::vector<std::atomic<qint64>> m_spared;
     QStringList m_manifests;
     std::mutex m_failing;
+    std::mutex m_largeFile;
     QString m_error;
 };
 
@@ -222,28 +227,47 @@ int Publish(const PublishOptions& options)
         return Refuse(Shown(options.releaseFolder) + u" holds no files"_s);
     if (const std::optional<QString> refused = RefusedName(names))
         return Refuse(*refused);
+    const SigningPlan signing = PlanSigning(options, ::isatty(STDIN_FILENO));
+    if (!signing.error.isEmpty())
+        return Refuse(signing.error);
     QDir().mkpath(options.site);  // a new site begins with its first release
     const SiteLock lock(options.site);
     if (!lock.Held())
         return Refuse(Shown(options.site) + u" is not a folder, or another tarnwick-publish is working on it"_s);
-    // Inside the site, so that each folder is renamed into place on the same file system.
-    QTemporaryDir work(options.site + u"/.tarnwick-publish-XXXXXX"_s);
-    Publication publication(options, listing.files, work.path());
-    for (const FolderSwap& swap : publication.Swaps()) {
-        if (!work.isValid() || !QDir().mkdir(swap.built))
-            return Refuse(u"cannot make a work folder in "_s + Shown(options.site));
+    const QString work = WorkFolderFor(options.site);
+    if (const std::optional<QString> unfinished = FinishInterruptedRun(options.site, work))
+        return Refuse(*unfinished);
+    const WorkFolder removed{work};
+    Publication publication(options, listing.files, work);
+    QStringList folders{work, work + u"/new"_s};
+    for (const QString& version : publication.Versions())
+        folders.append(BuiltFolder(work, version));
+    for (const QString& path : folders) {
+        if (!QDir().mkdir(path))
+            return Refuse(u"cannot make the work folder "_s + Shown(path));
+    }
+    if (!SameFileSystem(work, options.site))
+        return Refuse(Shown(work) + u" is on another file system than "_s + Shown(options.site));
+    // Updaters that never make a folder cannot install such a release; the publisher decides.
+    for (const ShippedVersion& shipped : options.shipped) {
+        for (const QString& added :
+             shipped.folder.isEmpty() ? QStringList() : AddedFolders(listing.files, shipped.folder))
+            std::fprintf(stderr,
+                         "tarnwick-publish: warning: the release adds the folder %s, which %s does not have: "
+                         "an updater that does not make folders cannot install it\n",
+                         qPrintable(Shown(added)), qPrintable(shipped.version));
     }
     Progress progress(options.shipped.isEmpty() ? 0 : names.size() + publication.PatchTasks(), options.quiet);
     const bool built = publication.CopyFiles(progress) && publication.MakePatches(progress);
     progress.Finish();
     if (!built || !publication.WriteManifests())
         return Refuse(publication.Error());
-    if (const std::optional<QString> unsigned_ =
-            options.expiresDays > 0 ? SignWithExpiry(publication.Manifests(), options.keyFile, options.expiresDays)
-                                    : SignManifests(publication.Manifests(), options.keyFile))
+    if (const std::optional<QString> unsigned_ = SignManifests(publication.Manifests(), signing, options))
         return Refuse(*unsigned_);
-    if (const std::optional<QString> unswapped = SwapIntoPlace(publication.Swaps()))
-        return Refuse(*unswapped);
+    if (const std::optional<QString> unswapped = PutInPlace(options.site, work, publication.Versions()))
+        return Refuse(*unswapped, SwapsUnfinished(work) ? "a folder put in place could not be taken back: run again, "
+                                                          "which finishes the swaps"
+                                                        : "the site is unchanged");
     if (!options.quiet)
         std::printf("tarnwick-publish: %s\n", qPrintable(publication.Summary()));
     return 0;

@@ -46,7 +46,8 @@ qsizetype ValueCount(const QString& option)
         return 2;
     if (option == u"-q"_s || option == u"-h"_s || option == u"--help"_s || option == u"--resign"_s)
         return 0;
-    const QStringList oneValue{u"--site"_s, u"--shipped"_s, u"-s"_s, u"--newupdater"_s, u"--expires"_s};
+    const QStringList oneValue{u"--site"_s,          u"--shipped"_s,     u"-s"_s,      u"--newupdater"_s,
+                               u"--password-file"_s, u"--password-fd"_s, u"--expires"_s};
     return oneValue.contains(option) ? 1 : -1;
 }
 
@@ -78,6 +79,15 @@ ParsedOptions ParsePublishOptions(const QStringList& arguments)
             options.shipped.append({value.section(u'=', 0, 0), value.section(u'=', 1)});
         } else if (option == u"-s"_s) {
             options.keyFile = value;
+        } else if (option == u"--password-file"_s) {
+            options.passwordFile = value;
+        } else if (option == u"--password-fd"_s) {
+            bool number = false;
+            options.passwordFd = value.toInt(&number);
+            if (!number || options.passwordFd < 0) {
+                parsed.error = u"--password-fd needs a descriptor's number"_s;
+                return parsed;
+            }
         } else if (option == u"--newupdater"_s) {
             options.newUpdater = value;
         } else if (option == u"--expires"_s) {
@@ -105,8 +115,10 @@ ParsedOptions ParsePublishOptions(const QStringList& arguments)
 QString PublishUsage()
 {
     return uR"(Usage: tarnwick-publish --site SITE --release VERSION DIR [--shipped VERSION[=SHIPPED]]...
-                        [-s SECRET_KEY] [--newupdater VERSION] [--expires DAYS] [-q]
-       tarnwick-publish --resign --site SITE --expires DAYS [-s SECRET_KEY] [-q]
+                        [-s SECRET_KEY] [--password-file FILE | --password-fd N]
+                        [--newupdater VERSION] [--expires DAYS] [-q]
+       tarnwick-publish --resign --site SITE --expires DAYS [-s SECRET_KEY]
+                        [--password-file FILE | --password-fd N] [-q]
 
 Publishes the release VERSION, whose files are every file below DIR (laid out as in the product
 folder), for each earlier version named with --shipped: SITE/VERSION/ of each earlier version
@@ -124,6 +136,10 @@ minisign (check.update.minisig) and every folder replaced only once all of them 
                        patch, NAME.zst-patch, when the patch is at most 3/4 of the file's size
                        and neither copy is over 2 GiB
   -s SECRET_KEY        the minisign secret key (default: minisign's own, ~/.minisign/minisign.key)
+  --password-file FILE the key's password, on the first line of FILE
+  --password-fd N      the key's password, on the first line read from descriptor N (0: the
+                       standard input); without either, a key with a password is asked for on
+                       the terminal, and with no terminal the run fails at once
   --newupdater VERSION the newest updater (default: this updater's own version)
   --expires DAYS       each signature expires after DAYS days and names its folder; an updater
                        with a key built in takes no manifest whose signature has expired

@@ -18,10 +18,12 @@ struct PublishOptions {
     QString release;        // the new version, with an optional label after a blank
     QString releaseFolder;  // its files, laid out as in the product folder
     QList<ShippedVersion> shipped;
-    QString keyFile;     // minisign's secret key; empty: minisign's own default
-    QString newUpdater;  // the newest updater's version
-    int expiresDays = 0;  // the signatures expire after this many days; 0: never
-    bool resign = false;  // only sign the site's manifests again, with --expires
+    QString keyFile;       // minisign's secret key; empty: minisign's own default
+    QString passwordFile;  // the key's password on its first line
+    int passwordFd = -1;   // or on a descriptor the caller opened (a pipe, a CI's secret)
+    QString newUpdater;    // the newest updater's version
+    int expiresDays = 0;   // the signatures expire after this many days; 0: never
+    bool resign = false;   // only sign the site's manifests again, with --expires
     bool quiet = false;
     bool help = false;
 };

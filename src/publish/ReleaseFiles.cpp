@@ -3,6 +3,8 @@
 #include "publish/PublishRules.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <filesystem>
@@ -42,6 +44,21 @@ ReleaseListing ListReleaseFiles(const QString& folder)
     std::sort(listing.files.begin(), listing.files.end(),
               [](const ReleaseFile& a, const ReleaseFile& b) { return a.name < b.name; });
     return listing;
+}
+
+QStringList AddedFolders(const QList<ReleaseFile>& files, const QString& shippedFolder)
+{
+    QSet<QString> added;
+    for (const ReleaseFile& file : files) {
+        for (QString folder = file.relativePath.section(u'/', 0, -2); !folder.isEmpty();
+             folder = folder.section(u'/', 0, -2)) {
+            if (!QFileInfo(shippedFolder + u'/' + folder).isDir())
+                added.insert(QString(folder).replace(u'/', u'\\'));
+        }
+    }
+    QStringList sorted(added.begin(), added.end());
+    sorted.sort();
+    return sorted;
 }
 
 }  // namespace tarnwick

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace tarnwick {
 
@@ -20,5 +21,9 @@ struct ReleaseListing {
 // Links to files count as the files; a link to a folder, a pipe or a device is refused, and so
 // is a "\" in a file or folder name (the updater would read it as a sub-folder).
 ReleaseListing ListReleaseFiles(const QString& folder);
+
+// Every sub-folder of the release (as listed: "Lang\Extra") that an earlier version's shipped
+// files, laid out the same way in shippedFolder, do not have; sorted.
+QStringList AddedFolders(const QList<ReleaseFile>& files, const QString& shippedFolder);
 
 }  // namespace tarnwick

@@ -14,7 +14,8 @@ struct CopiedFile {
     QString error;
 };
 
-// Copies from into the new file to (it must not exist yet).
+// Copies from into the new file to (it must not exist yet); fails, naming it, when from changed
+// while it was read, so that no torn copy is ever listed and signed.
 CopiedFile CopyAndSum(const QString& from, const QString& to);
 
 // Writes all of data, or says false (errno tells why).
