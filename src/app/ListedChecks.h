@@ -3,7 +3,7 @@
 // step that uses it.
 #pragma once
 
-#include "download/SaveFile.h"
+#include "download/FilePlan.h"
 #include "update/ManifestDigests.h"
 
 #include <QTreeWidgetItem>

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "download/PartFile.h"
-#include "download/SaveFile.h"
+#include "download/FilePlan.h"
 #include "platform/HttpTransfer.h"
 
 #include <QSet>

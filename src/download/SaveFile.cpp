@@ -2,9 +2,7 @@
 
 #include "download/FetchAhead.h"
 #include "download/GroupCommit.h"
-#include "download/LocalName.h"
 #include "download/PartFile.h"
-#include "download/PartRecord.h"
 #include "download/Patch.h"
 #include "platform/DiskWork.h"
 #include "platform/HttpTransfer.h"
@@ -15,12 +13,6 @@
 
 namespace tarnwick {
 namespace {
-
-std::unique_ptr<PartFile> CreatePart(const QString& target, const QByteArray& sha256, qint64 size = -1)
-{
-    auto file = std::make_unique<PartFile>(target);
-    return file->Create(sha256, size) ? std::move(file) : nullptr;
-}
 
 // Fetches url into file. A broken transfer of a checked file goes on where it stopped while the
 // site serves ranges and the resource is still the one whose start arrived; a changed resource,
@@ -84,43 +76,6 @@ SaveOutcome Patch(HttpTransfer& transfer, DiskWork& disk, const ListedFile& list
 }
 
 }  // namespace
-
-std::optional<FileSource> PlanFile(const ListedFile& listed, const PartFile& file, const InstalledSum& sum)
-{
-    if (!IsSafeLocalName(LocalFileName(listed.url)))
-        return FileSource::Refused;
-    std::optional<QByteArray> installed;
-    if (!listed.sha256.isEmpty() && file.TargetIsFile() && !sum(installed))
-        return std::nullopt;
-    const FileSource source = ChooseSource(installed, listed);
-    return source != FileSource::Current && file.TargetIsReadOnly() ? FileSource::Refused : source;
-}
-
-std::unique_ptr<PartFile> OpenPart(const ListedFile& listed, FileSource fetched, PartRecord* record)
-{
-    // Named in the record before any part file is made for it, so that a crash leaves nothing the
-    // next start cannot find; its folders before its part file, which lies in them.
-    if ((record && !record->Note(listed.path)) ||
-        (!listed.folder.isEmpty() && !MakeFoldersFor(listed.folder, LocalFileName(listed.url))))
-        return nullptr;
-    if (fetched != FileSource::Patch)
-        return CreatePart(listed.path, listed.sha256, listed.size);
-    return CreatePart(PartFile::Resolve(listed.path) + QLatin1String(PartFile::kPatchSuffix), listed.patchSha256);
-}
-
-QString FetchedUrl(const ListedFile& listed, FileSource fetched)
-{
-    return fetched == FileSource::Patch ? listed.url + QLatin1String(PartFile::kPatchSuffix) : listed.url;
-}
-
-FileSource ChooseSource(const std::optional<QByteArray>& installed, const ListedFile& listed)
-{
-    if (!installed || listed.sha256.isEmpty())
-        return FileSource::Whole;
-    if (*installed == listed.sha256)
-        return FileSource::Current;
-    return !listed.patchFrom.isEmpty() && *installed == listed.patchFrom ? FileSource::Patch : FileSource::Whole;
-}
 
 SaveOutcome StageDownload(HttpTransfer& transfer, DiskWork& disk, const ListedFile& listed, GroupCommit& group,
                           FetchAhead* ahead)
