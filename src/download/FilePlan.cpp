@@ -1,4 +1,5 @@
 #include "download/FilePlan.h"
+#include "update/SiteFormat.h"
 
 #include "download/LocalName.h"
 #include "download/PartFile.h"
@@ -32,12 +33,12 @@ std::unique_ptr<PartFile> OpenPart(const ListedFile& listed, FileSource fetched,
         return nullptr;
     if (fetched != FileSource::Patch)
         return CreatePart(listed.path, listed.sha256, listed.size);
-    return CreatePart(PartFile::Resolve(listed.path) + QLatin1String(PartFile::kPatchSuffix), listed.patchSha256);
+    return CreatePart(PartFile::Resolve(listed.path) + QLatin1String(site::kPatchSuffix), listed.patchSha256);
 }
 
 QString FetchedUrl(const ListedFile& listed, FileSource fetched)
 {
-    return fetched == FileSource::Patch ? listed.url + QLatin1String(PartFile::kPatchSuffix) : listed.url;
+    return fetched == FileSource::Patch ? listed.url + QLatin1String(site::kPatchSuffix) : listed.url;
 }
 
 FileSource ChooseSource(const std::optional<QByteArray>& installed, const ListedFile& listed)

@@ -1,4 +1,5 @@
 #include "download/PartRecord.h"
+#include "update/SiteFormat.h"
 
 #include "download/PartFile.h"
 #include "platform/FolderLock.h"
@@ -43,7 +44,7 @@ void PartRecord::RemoveListed()
             // link there may place elsewhere, and the patch's beside that.
             const QString target = PartFile::Resolve(path);
             RemovePart(PartFile::PartPathOf(target));
-            RemovePart(PartFile::PartPathOf(target + QLatin1String(PartFile::kPatchSuffix)));
+            RemovePart(PartFile::PartPathOf(target + QLatin1String(site::kPatchSuffix)));
         }
     }
     if (::ftruncate(m_fd, 0) == 0)

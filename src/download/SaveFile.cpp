@@ -1,4 +1,5 @@
 #include "download/SaveFile.h"
+#include "update/SiteFormat.h"
 
 #include "download/FetchAhead.h"
 #include "download/GroupCommit.h"
@@ -61,12 +62,11 @@ SaveOutcome Patch(HttpTransfer& transfer, DiskWork& disk, const ListedFile& list
 {
     std::unique_ptr<PartFile> patch =
         early ? std::move(early->part)
-              : CreatePart(file.Target() + QLatin1String(PartFile::kPatchSuffix), listed.patchSha256);
+              : CreatePart(file.Target() + QLatin1String(site::kPatchSuffix), listed.patchSha256);
     if (!patch)
         return SaveOutcome::Failed;
-    const SaveOutcome fetched =
-        FetchContinued(transfer, FetchedUrl(listed, FileSource::Patch), listed.patchSha256, patch,
-                       early ? std::move(early->fetch) : HttpTransfer::Ahead());
+    const SaveOutcome fetched = FetchContinued(transfer, FetchedUrl(listed, FileSource::Patch), listed.patchSha256,
+                                               patch, early ? std::move(early->fetch) : HttpTransfer::Ahead());
     if (fetched != SaveOutcome::Saved)
         return fetched;
     bool applied = false;

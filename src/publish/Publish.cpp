@@ -1,4 +1,5 @@
 #include "publish/Publish.h"
+#include "update/SiteFormat.h"
 
 #include "platform/Sha256.h"
 #include "publish/EveryCore.h"
@@ -100,7 +101,7 @@ public:
     {
         for (qsizetype v = 0; v <= m_options.shipped.size(); ++v) {
             const ManifestContent content = Content(v);
-            const QString path = Folder(v) + u"/check.update"_s;
+            const QString path = Folder(v) + u'/' + QLatin1String(site::kManifest);
             QFile file(path);
             if (!file.open(QIODevice::WriteOnly) || file.write(WriteManifest(content)) < 0 || !file.flush())
                 return Fail(path + u": "_s + file.errorString());
@@ -164,7 +165,7 @@ private:
         const QString copy = SiteFile(0, file.name);
         const qint64 size = QFileInfo(copy).size();
         // A listed file already has the patch's name: it stays that file.
-        if (!shipped.isFile() || m_listed.contains((file.name + u".zst-patch"_s).toCaseFolded()) ||
+        if (!shipped.isFile() || m_listed.contains((file.name + QLatin1String(site::kPatchSuffix)).toCaseFolded()) ||
             size > kLargestPatchedFile || shipped.size() > kLargestPatchedFile)
             return true;
         const std::optional<QByteArray> shippedSum = FileSha256(shipped.filePath());
@@ -175,8 +176,8 @@ private:
         std::unique_lock large(m_largeFile, std::defer_lock);
         if (std::max(size, shipped.size()) >= kLargeFile)
             large.lock();
-        const MadePatch patch =
-            MakePatch(shipped.filePath(), copy, SiteFile(v, file.name + u".zst-patch"_s), size * 3 / 4);
+        const MadePatch patch = MakePatch(shipped.filePath(), copy,
+                                          SiteFile(v, file.name + QLatin1String(site::kPatchSuffix)), size * 3 / 4);
         if (!patch.error.isEmpty())
             return Fail(patch.error);
         if (patch.made) {

@@ -1,4 +1,5 @@
 #include "publish/PublishRules.h"
+#include "update/SiteFormat.h"
 
 #include "download/LocalName.h"
 
@@ -48,7 +49,8 @@ std::optional<QString> RefusedName(const QStringList& names)
             return u"the file name %1 is one the updater refuses to save (one of its own working names, a "
                    u"\"..\", a control character)"_s.arg(Shown(name));
         const QString folded = name.toCaseFolded();
-        if (folded == u"check.update"_s || folded == u"check.update.minisig"_s)
+        if (const QString manifest = QLatin1String(site::kManifest);
+            folded == manifest || folded == manifest + QLatin1String(site::kSignatureSuffix))
             return u"the file name %1 is the manifest's own"_s.arg(Shown(name));
         if (seen.contains(folded))
             return u"the file name %1 is listed twice (letters of either case count as the same)"_s.arg(Shown(name));

@@ -1,4 +1,5 @@
 #include "publish/Resign.h"
+#include "update/SiteFormat.h"
 
 #include "publish/PublishRules.h"
 #include "publish/Signing.h"
@@ -42,16 +43,16 @@ int Resign(const PublishOptions& options)
     QStringList copies, signatures;
     const QStringList folders = QDir(options.site).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& folder : folders) {
-        const QString manifest = options.site + u'/' + folder + u"/check.update"_s;
+        const QString manifest = options.site + u'/' + folder + u'/' + QLatin1String(site::kManifest);
         if (!QFileInfo(manifest).isFile())
             continue;
         // The copy is what is signed, in a folder of the same name, so the signature covers
         // exactly the bytes that stay on the site and names the folder they stay in.
-        const QString copy = work + u"/resign/"_s + folder + u"/check.update"_s;
+        const QString copy = work + u"/resign/"_s + folder + u'/' + QLatin1String(site::kManifest);
         if (!QDir().mkpath(work + u"/resign/"_s + folder) || !QFile::copy(manifest, copy))
             return Refuse(u"cannot copy "_s + Shown(manifest));
         copies.append(copy);
-        signatures.append(manifest + u".minisig"_s);
+        signatures.append(manifest + QLatin1String(site::kSignatureSuffix));
     }
     if (copies.isEmpty())
         return Refuse(Shown(options.site) + u" holds no manifest"_s);
@@ -61,7 +62,7 @@ int Resign(const PublishOptions& options)
         return Refuse(*unsigned_);
     // Each signature takes its old one's place in one step; both vouch for the same manifest.
     for (qsizetype i = 0; i < copies.size(); ++i)
-        if (::rename(QFile::encodeName(copies[i] + u".minisig"_s).constData(),
+        if (::rename(QFile::encodeName(copies[i] + QLatin1String(site::kSignatureSuffix)).constData(),
                      QFile::encodeName(signatures[i]).constData()) != 0)
             return Refuse(u"cannot put the signature "_s + Shown(signatures[i]) + u" in place"_s);
     if (!options.quiet)

@@ -1,4 +1,5 @@
 #include "publish/SiteFolders.h"
+#include "update/SiteFormat.h"
 
 #include "platform/Sha256.h"
 #include "publish/SiteFile.h"
@@ -40,7 +41,7 @@ bool Put(const FolderSwap& swap, const RenameFolder& rename, bool& exchanged)
 // A folder is told from another by its manifest, which lists the digest of every file in it.
 QByteArray ManifestSum(const QString& folder)
 {
-    return FileSha256(folder + u"/check.update"_s).value_or(QByteArray()).toHex();
+    return FileSha256(folder + u'/' + QLatin1String(site::kManifest)).value_or(QByteArray()).toHex();
 }
 
 QString Journal(const QString& work) { return work + u"/swaps"_s; }

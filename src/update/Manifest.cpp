@@ -1,4 +1,5 @@
 #include "update/Manifest.h"
+#include "update/SiteFormat.h"
 
 namespace tarnwick {
 namespace {
@@ -47,22 +48,22 @@ std::optional<QString> ManifestElement(const QString& document, const QString& t
 
 std::optional<QString> ManifestVersion(const QString& document)
 {
-    return VersionValue(document, QStringLiteral("ver"));
+    return VersionValue(document, QLatin1String(site::kVersion));
 }
 
 std::optional<QString> ManifestUpdaterVersion(const QString& document)
 {
-    return VersionValue(document, QStringLiteral("newupdater"));
+    return VersionValue(document, QLatin1String(site::kNewUpdater));
 }
 
 std::optional<QStringList> ManifestFileNames(const QString& document)
 {
-    const std::optional<QString> value = ManifestElement(document, QStringLiteral("file"));
+    const std::optional<QString> value = ManifestElement(document, QLatin1String(site::kFiles));
     if (!value)
         return std::nullopt;
     if (value->isEmpty())
         return QStringList();
-    return value->split(QStringLiteral("<br>"), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    return value->split(QLatin1String(site::kSeparator), Qt::KeepEmptyParts, Qt::CaseSensitive);
 }
 
 VersionOrder CompareVersionText(const QString& a, const QString& b)

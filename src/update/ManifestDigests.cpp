@@ -1,4 +1,5 @@
 #include "update/ManifestDigests.h"
+#include "update/SiteFormat.h"
 
 #include "update/Manifest.h"
 
@@ -25,7 +26,7 @@ std::optional<QStringList> Entries(const QString& document, const char* tagName)
     if (!element)
         return std::nullopt;
     return element->isEmpty() ? QStringList()
-                              : element->split(QStringLiteral("<br>"), Qt::KeepEmptyParts, Qt::CaseSensitive);
+                              : element->split(QLatin1String(site::kSeparator), Qt::KeepEmptyParts, Qt::CaseSensitive);
 }
 
 bool OnePerFile(const QStringList& entries, const QString& document)
@@ -57,7 +58,7 @@ std::pair<ManifestDigests::State, QList<T>> ReadPerFile(const QString& document,
 
 ManifestDigests ReadManifestDigests(const QString& document)
 {
-    auto [state, digests] = ReadPerFile<QByteArray>(document, "sha256", [](const QString& digest) {
+    auto [state, digests] = ReadPerFile<QByteArray>(document, site::kDigests, [](const QString& digest) {
         return IsHexDigest(digest) ? std::optional(QByteArray::fromHex(digest.toLatin1())) : std::nullopt;
     });
     return {state, std::move(digests)};
@@ -65,19 +66,20 @@ ManifestDigests ReadManifestDigests(const QString& document)
 
 ManifestSizes ReadManifestSizes(const QString& document)
 {
-    auto [state, sizes] = ReadPerFile<qint64>(document, "size", [](const QString& number) -> std::optional<qint64> {
-        bool ok = false;
-        const qint64 size = number.toLongLong(&ok);
-        if (!ok || !std::all_of(number.begin(), number.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
-            return std::nullopt;
-        return size;
-    });
+    auto [state, sizes] =
+        ReadPerFile<qint64>(document, site::kSizes, [](const QString& number) -> std::optional<qint64> {
+            bool ok = false;
+            const qint64 size = number.toLongLong(&ok);
+            if (!ok || !std::all_of(number.begin(), number.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+                return std::nullopt;
+            return size;
+        });
     return {state, std::move(sizes)};
 }
 
 QList<PatchOffer> ReadManifestPatches(const QString& document)
 {
-    const std::optional<QStringList> parts = Entries(document, "patch");
+    const std::optional<QStringList> parts = Entries(document, site::kPatches);
     if (!parts || !OnePerFile(*parts, document) ||
         ReadManifestDigests(document).state != ManifestDigests::State::Listed)
         return {};

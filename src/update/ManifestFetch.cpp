@@ -1,4 +1,5 @@
 #include "update/ManifestFetch.h"
+#include "update/SiteFormat.h"
 
 #include "platform/HttpTransfer.h"
 #include "settings/FetchedText.h"
@@ -37,7 +38,7 @@ Vouched SignedByPublisher(HttpTransfer& transfer, const QString& url, const QByt
 {
     if (keys.isEmpty())
         return Vouched::No;
-    const FetchResult signature = transfer.OpenUrl(url + QStringLiteral(".minisig"));
+    const FetchResult signature = transfer.OpenUrl(url + QLatin1String(site::kSignatureSuffix));
     if (!signature.ok())
         return Vouched::No;
     QByteArray comment;

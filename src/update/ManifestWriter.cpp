@@ -1,4 +1,5 @@
 #include "update/ManifestWriter.h"
+#include "update/SiteFormat.h"
 
 #include "settings/FetchedText.h"
 #include "update/Manifest.h"
@@ -47,21 +48,21 @@ QByteArray WriteManifest(const ManifestContent& content)
     QStringList digests;
     for (const QByteArray& digest : content.digests)
         digests.append(QString::fromLatin1(digest.toHex()));
-    QString text = Element("sha256", digests.join(QStringLiteral("<br>")));
+    QString text = Element(site::kDigests, digests.join(QLatin1String(site::kSeparator)));
     if (!Offered(content.patches).isEmpty()) {
         QStringList entries;
         for (const PatchOffer& offer : content.patches)
             entries.append(PatchEntry(offer));
-        text += Element("patch", entries.join(QStringLiteral("<br>")));
+        text += Element(site::kPatches, entries.join(QLatin1String(site::kSeparator)));
     }
     if (!content.sizes.isEmpty()) {
         QStringList sizes;
         for (const qint64 size : content.sizes)
             sizes.append(QString::number(size));
-        text += Element("size", sizes.join(QStringLiteral("<br>")));
+        text += Element(site::kSizes, sizes.join(QLatin1String(site::kSeparator)));
     }
-    text += Element("newupdater", content.newUpdater) + Element("ver", content.version) +
-            Element("file", content.names.join(QStringLiteral("<br>")));
+    text += Element(site::kNewUpdater, content.newUpdater) + Element(site::kVersion, content.version) +
+            Element(site::kFiles, content.names.join(QLatin1String(site::kSeparator)));
     return text.toUtf8();
 }
 

@@ -1,4 +1,5 @@
 #include "update/SiteAddress.h"
+#include "update/SiteFormat.h"
 
 #include <QUrl>
 
@@ -6,7 +7,7 @@ namespace tarnwick {
 
 QString ManifestUrl(const QString& siteBase, const QString& installedVersion)
 {
-    return siteBase + installedVersion + QStringLiteral("/check.update");
+    return siteBase + installedVersion + u'/' + QLatin1String(site::kManifest);
 }
 
 QString FileUrl(const QString& siteBase, const QString& installedVersion, const QString& fileName)
