@@ -1,9 +1,9 @@
 #include "download/FilePlan.h"
-#include "update/SiteFormat.h"
 
 #include "download/LocalName.h"
 #include "download/PartFile.h"
 #include "download/PartRecord.h"
+#include "update/SiteFormat.h"
 
 namespace tarnwick {
 

@@ -1,8 +1,8 @@
 #include "download/PartRecord.h"
-#include "update/SiteFormat.h"
 
 #include "download/PartFile.h"
 #include "platform/FolderLock.h"
+#include "update/SiteFormat.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,5 +1,4 @@
 #include "download/SaveFile.h"
-#include "update/SiteFormat.h"
 
 #include "download/FetchAhead.h"
 #include "download/GroupCommit.h"
@@ -8,6 +7,7 @@
 #include "platform/DiskWork.h"
 #include "platform/HttpTransfer.h"
 #include "platform/Sha256.h"
+#include "update/SiteFormat.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,5 +1,4 @@
 #include "publish/Publish.h"
-#include "update/SiteFormat.h"
 
 #include "platform/Sha256.h"
 #include "publish/EveryCore.h"
@@ -11,6 +10,7 @@
 #include "publish/SiteFile.h"
 #include "publish/SiteFolders.h"
 #include "update/ManifestWriter.h"
+#include "update/SiteFormat.h"
 
 #include <QDir>
 #include <QFile>
@@ -232,13 +232,10 @@ int Publish(const PublishOptions& options)
     if (!signing.error.isEmpty())
         return Refuse(signing.error);
     QDir().mkpath(options.site);  // a new site begins with its first release
-    const SiteLock lock(options.site);
-    if (!lock.Held())
-        return Refuse(Shown(options.site) + u" is not a folder, or another tarnwick-publish is working on it"_s);
-    const QString work = WorkFolderFor(options.site);
-    if (const std::optional<QString> unfinished = FinishInterruptedRun(options.site, work))
-        return Refuse(*unfinished);
-    const WorkFolder removed{work};
+    const SiteRun held(options.site);
+    if (!held.Error().isEmpty())
+        return Refuse(held.Error());
+    const QString& work = held.Work();
     Publication publication(options, listing.files, work);
     QStringList folders{work, work + u"/new"_s};
     for (const QString& version : publication.Versions())

@@ -1,7 +1,7 @@
 #include "publish/PublishRules.h"
-#include "update/SiteFormat.h"
 
 #include "download/LocalName.h"
+#include "update/SiteFormat.h"
 
 #include <QSet>
 

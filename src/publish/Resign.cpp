@@ -1,9 +1,9 @@
 #include "publish/Resign.h"
-#include "update/SiteFormat.h"
 
 #include "publish/PublishRules.h"
 #include "publish/Signing.h"
 #include "publish/SiteFolders.h"
+#include "update/SiteFormat.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,15 +31,11 @@ int Resign(const PublishOptions& options)
     const SigningPlan signing = PlanSigning(options, ::isatty(STDIN_FILENO));
     if (!signing.error.isEmpty())
         return Refuse(signing.error);
-    const SiteLock lock(options.site);
-    if (!lock.Held())
-        return Refuse(Shown(options.site) + u" is not a folder, or another tarnwick-publish is working on it"_s);
-    // The work folder publishing uses, beside the site: what an interrupted run left is finished
-    // or removed first, and nothing of this run can be uploaded with the site.
-    const QString work = WorkFolderFor(options.site);
-    if (const std::optional<QString> unfinished = FinishInterruptedRun(options.site, work))
-        return Refuse(*unfinished);
-    const WorkFolder removed{work};
+    // The work folder publishing uses, beside the site: nothing of this run can be uploaded with it.
+    const SiteRun held(options.site);
+    if (!held.Error().isEmpty())
+        return Refuse(held.Error());
+    const QString& work = held.Work();
     QStringList copies, signatures;
     const QStringList folders = QDir(options.site).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& folder : folders) {

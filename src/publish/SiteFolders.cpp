@@ -1,8 +1,9 @@
 #include "publish/SiteFolders.h"
-#include "update/SiteFormat.h"
 
 #include "platform/Sha256.h"
+#include "publish/PublishRules.h"
 #include "publish/SiteFile.h"
+#include "update/SiteFormat.h"
 
 #include <QDir>
 #include <QFile>
@@ -153,6 +154,16 @@ bool SameFileSystem(const QString& a, const QString& b)
     }, second{};
     return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
            ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev;
+}
+
+SiteRun::SiteRun(const QString& site) : m_lock(site), m_work(WorkFolderFor(site))
+{
+    if (!m_lock.Held())
+        m_error = Shown(site) + u" is not a folder, or another tarnwick-publish is working on it"_s;
+    else if (const std::optional<QString> unfinished = FinishInterruptedRun(site, m_work))
+        m_error = *unfinished;
+    else
+        m_removed.emplace(WorkFolder{m_work});
 }
 
 }  // namespace tarnwick

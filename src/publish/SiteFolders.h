@@ -39,6 +39,21 @@ struct WorkFolder {
     ~WorkFolder();
 };
 
+// The site held for one run: its lock taken, what an interrupted run left finished or removed,
+// and the work folder beside it, removed again when the run ends.
+class SiteRun {
+public:
+    explicit SiteRun(const QString& site);
+    const QString& Error() const { return m_error; }  // why the site cannot be worked on, or empty
+    const QString& Work() const { return m_work; }
+
+private:
+    SiteLock m_lock;
+    QString m_work;
+    QString m_error;
+    std::optional<WorkFolder> m_removed;
+};
+
 // Whether both paths lie on one file system, where a rename moves a folder in one step.
 bool SameFileSystem(const QString& a, const QString& b);
 

@@ -1,4 +1,5 @@
 #include "update/Manifest.h"
+
 #include "update/SiteFormat.h"
 
 namespace tarnwick {

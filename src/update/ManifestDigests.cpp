@@ -1,7 +1,7 @@
 #include "update/ManifestDigests.h"
-#include "update/SiteFormat.h"
 
 #include "update/Manifest.h"
+#include "update/SiteFormat.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 #include "update/ManifestFetch.h"
-#include "update/SiteFormat.h"
 
 #include "platform/HttpTransfer.h"
 #include "settings/FetchedText.h"
 #include "update/ManifestDigests.h"
 #include "update/Signature.h"
+#include "update/SiteFormat.h"
 #include "update/TrustedComment.h"
 
 #include <QDateTime>

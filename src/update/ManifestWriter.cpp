@@ -1,8 +1,8 @@
 #include "update/ManifestWriter.h"
-#include "update/SiteFormat.h"
 
 #include "settings/FetchedText.h"
 #include "update/Manifest.h"
+#include "update/SiteFormat.h"
 
 namespace tarnwick {
 namespace {

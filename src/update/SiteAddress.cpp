@@ -1,4 +1,5 @@
 #include "update/SiteAddress.h"
+
 #include "update/SiteFormat.h"
 
 #include <QUrl>

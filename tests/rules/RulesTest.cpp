@@ -294,7 +294,8 @@ TEST(SiteRules, AddressesAndLocalNamesAreVerbatim)
     };
     for (const auto& [name, made] : folders) {
         const QString parent = app.FilePath(QString(name).replace(u'\\', u'/')).section(u'/', 0, -2);
-        EXPECT_TRUE(MakeFoldersFor(app.Path(), name) == made && QFileInfo(parent).isDir() == made) << name.toStdString();
+        EXPECT_EQ(MakeFoldersFor(app.Path(), name), made) << name.toStdString();
+        EXPECT_EQ(QFileInfo(parent).isDir(), made) << name.toStdString();
     }
     EXPECT_TRUE(QDir(outside.Path()).isEmpty());
 }
