@@ -9,9 +9,9 @@ because the machine is shared and absolute times move with the load.
     bench/run.py --render        renders docs/PERFORMANCE.md again from bench/results/*.json
 
 Environment: BENCH_BUILD_DIR (default build/bench-release), BENCH_TICK_MS (default 1), BENCH_KEEP=1
-keeps the temporary folder, BENCH_ONLY="manyfiles biglist startup durable window latency
+keeps the temporary folder, BENCH_ONLY="manyfiles biglist startup durable window arrival latency
 update publish" picks benchmarks, BENCH_ONE_WAY_MS (default 25), BENCH_SLOW_RUNS (default: runs)
-the runs of the slowest rows (the changed update, the broken transfer),
+the runs of the slowest rows (the changed update, the broken transfer, the large publish),
 BENCH_LINE_RATE (default 12500k), BENCH_MANY_FILES (default 10000), BENCH_MANY_BLOCK (default
 2000), BENCH_BIG_MIB (default 1024; smaller only while working on the bench: the tables name
 1 GiB), BENCH_WAIT_QUIET=<minutes> waits until the 1-minute load average has stayed below 0.6 for
@@ -113,6 +113,23 @@ TABLES = [
         Row("window-memory", "window, memory", "peak of the real program in all the runs above", "MiB",
             "MiB (welcome page)", 1, "MiB above welcome", "≤ welcome + 16 MiB in every run", 16, True),
     ]),
+    Table("bench:arrival", ("arrival",), [
+        Row("arrival-large-files", "window, new large files",
+            "{large_count} new files of {large_mib} MiB, no installed copies: Next press to the last in place, "
+            "every file arrived in the one run", "ms", CURL8, 2, "× curl", "≤ 1.2 × curl with 8 connections", 1.2),
+        Row("arrival-limited", "window, host limiting connections",
+            "{limited_count} new files of {limited_mib} MiB from a host that allows 2 connections and answers 503 to "
+            "the rest (nginx limit_conn 2, limit_conn_status 503, limit_rate {line_rate}): every file arrived in the "
+            "one run", "ms", "ms (curl --parallel-max 2, whole process)", 2, "× curl", "none: comparison"),
+        Row("arrival-limited-503", "host limiting connections, 503 answers",
+            "answers of 503 in nginx's log in the same runs", "answers", "answers", 0, "answers of 503",
+            "none: comparison"),
+        Row("arrival-limited-files", "host limiting connections, files in place",
+            "files in place with the published bytes when the run ended", "files", "files (listed)", 0,
+            "files missing", "none missing in every run", 0, True),
+        Row("arrival-memory", "window, memory", "peak of the real program in all the runs above", "MiB",
+            "MiB (welcome page)", 1, "MiB above welcome", "≤ welcome + 16 MiB in every run", 16, True),
+    ]),
     Table("bench:latency", ("latency",), [
         Row("latency-http", "latency, verified many files",
             "{latency} files of 4 KiB with their digests, {rtt} ms round trip: Next press to the last in place", "ms",
@@ -126,19 +143,24 @@ TABLES = [
             "connections", "connections (curl --parallel-max 8)", 0, "connections", "none: comparison"),
         Row("latency-tls", "latency, HTTPS and HTTP/2", "the same {latency} files from nginx over TLS, speaking HTTP/2",
             "ms", "ms (curl --parallel-max 8, multiplexed)", 2, "× curl", "none: comparison"),
+        Row("latency-tls-span", "latency, HTTP/2 after the first answer",
+            "in nginx's log, from the first file answer sent to the last, in the updater's HTTPS runs", "ms",
+            "ms (the same span for curl)", 0, "ms", "≤ 500 ms (10 round trips)", 500),
         Row("latency-tls-connections", "latency, HTTPS connections",
             "connections the relay accepted in an HTTPS run, the check's included", "connections",
             "connections (curl, multiplexed)", 0, "connections", "none: comparison"),
+        Row("latency-memory", "latency, memory", "peak of the real program in all the runs above", "MiB",
+            "MiB (welcome page)", 1, "MiB above welcome", "≤ welcome + 16 MiB in every run", 16, True),
     ]),
     Table("bench:update", ("update",), [
         Row("update-bytes", "changed update, bytes",
-            "{program_mib} MiB program with 1 % changed, 1,000 data files with 10 changed: tarnwick-publish", "MB",
+            "{program_mib} MiB program with 1 % changed, {data_files} data files with 10 changed: tarnwick-publish", "MB",
             "MB (the same update fetched whole)", 2, "% of whole", "≤ 3 % of whole", 3),
         Row("update-time", "changed update, time", "as above, at 12.5 MB/s", "ms", "ms (the same update fetched whole)",
             3, "× whole", "≤ 0.1 × whole", 0.1),
         Row("update-curl", "whole update, curl", "the update fetched whole: updater against one curl with the 1,001 URLs",
             "ms", "ms (curl)", 2, "× curl", "none: comparison"),
-        Row("update-unchanged", "nothing changed, time", "{big} file and 1,000 data files installed and current", "ms",
+        Row("update-unchanged", "nothing changed, time", "{big} file and {data_files} data files installed and current", "ms",
             "ms (sha256sum of the same files)", 2, "× sha256sum", "≤ 1.1 × sha256sum", 1.1),
         Row("update-unchanged-requests", "nothing changed, requests", "file requests in the same runs", "requests",
             "requests", 0, "requests", "none in every run", 0, True),
@@ -147,14 +169,21 @@ TABLES = [
     ]),
     Table("bench:publish", ("publish",), [
         Row("publish-patches", "publish with patches",
-            "2,000 files of 16 KiB, 1,000 changed, for two earlier versions: 2,000 patches, signed", "ms",
+            "{pub_files} files of 16 KiB, {pub_changed} changed, for two earlier versions: {pub_patches} patches, signed", "ms",
             "ms (sha256sum and zstd -9 --patch-from by hand)", 2, "× by hand", "≤ 1.0 × by hand", 1.0),
         Row("publish-seconds", "publish with patches, in all", "the same", "ms", "ms (the limit)", 2, "s", "≤ 10 s", 10),
-        Row("publish-bytes", "patch bytes", "the 2,000 patches above", "bytes", "bytes (zstd -9 --patch-from)", 3,
+        Row("publish-bytes", "patch bytes", "the {pub_patches} patches above", "bytes", "bytes (zstd -9 --patch-from)", 3,
             "× zstd's", "≤ 1.0 × zstd's", 1.0),
         Row("publish-plain", "publish without patches",
-            "10,000 files of 16 KiB for one earlier version without its files, signed", "ms",
+            "{pub_plain} files of 16 KiB for one earlier version without its files, signed", "ms",
             "ms (sha256sum of the files)", 2, "× sha256sum", "≤ 1.2 × sha256sum", 1.2),
+        Row("publish-large", "publish a large file patched",
+            "a release whose {publish_big} file changed in 1 % of its 4 KiB blocks, patched against its earlier version "
+            "(--shipped), signed", "ms", "ms (zstd -9 --patch-from, the same pair)", 2, "× zstd", "none: comparison"),
+        Row("publish-large-memory", "publish a large file, memory", "peak resident memory in the same runs", "MiB",
+            "MiB (zstd -9 --patch-from)", 2, "× zstd", "none: comparison"),
+        Row("publish-large-bytes", "publish a large file, patch bytes", "the patch made in the same runs", "bytes",
+            "bytes (zstd -9 --patch-from)", 3, "× zstd's", "none: comparison"),
     ]),
 ]
 
@@ -265,6 +294,18 @@ def timed(action):
     return (time.perf_counter() - start) * 1000
 
 
+def child_usage(argv, cwd=None):
+    """Wall time (ms) and peak resident memory (MiB) of one child process."""
+    start = time.perf_counter()
+    child = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(child.pid, 0)
+    ms = (time.perf_counter() - start) * 1000
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        raise SystemExit(f"bench: {' '.join(argv)} failed:\n{child.stderr.read().decode()}")
+    return ms, usage.ru_maxrss / 1024
+
+
 def same(a, b):
     if not filecmp.cmp(a, b, shallow=False):
         raise SystemExit(f"bench: {a} differs from the published file {b}")
@@ -336,6 +377,7 @@ http {{
   fastcgi_temp_path {dir}/fastcgi;
   uwsgi_temp_path {dir}/uwsgi;
   scgi_temp_path {dir}/scgi;
+  limit_conn_zone $binary_remote_addr zone=address:1m;
 {server}
 }}
 """
@@ -435,6 +477,9 @@ class Bench:
             self.program = 1 * MIB
             self.data_files = 20
             self.publish_files, self.publish_plain = 20, 40
+            self.publish_big = 8 * MIB
+            self.large_count, self.large_size = 3, 1 * MIB
+            self.limited_count, self.limited_size = 4, 256 * KIB
         else:
             self.big = int(env.get("BENCH_BIG_MIB", 1024)) * MIB
             self.many_count = int(env.get("BENCH_MANY_FILES", 10000))
@@ -444,6 +489,9 @@ class Bench:
             self.program = 100 * MIB
             self.data_files = 1000
             self.publish_files, self.publish_plain = 2000, 10000
+            self.publish_big = GIB
+            self.large_count, self.large_size = 10, 5 * MIB
+            self.limited_count, self.limited_size = 12, 2 * MIB
         if self.many_block <= 0 or self.many_count < self.many_block:
             raise SystemExit("bench: BENCH_MANY_FILES must hold at least one block")
         self.results = {}
@@ -552,6 +600,18 @@ class Bench:
             # The installed copies the "replacing" rows overwrite: other bytes, same names.
             self.old = os.path.join(self.work, "durable-old")
             split_random(self.old, "f", self.many, 4096, 4)
+        if self.wanted("arrival"):
+            # 10.0: large new files on plain nginx; 11.0: files from the host that limits connections.
+            large = self.release("large")
+            self.large_files = split_random(large, "g", self.large_count, self.large_size, 2)
+            self.publish("10.1", large, "10.0")
+            self.large_curl = self.curl_config("large", self.base, "10.0", self.large_files)
+            self.large_list = self.size_list("large", self.large_files, self.large_size)
+            limited = self.release("limited")
+            self.limited_files = split_random(limited, "h", self.limited_count, self.limited_size, 2)
+            self.publish("11.1", limited, "11.0")
+            self.limited_curl = self.curl_config("limited", self.base, "11.0", self.limited_files)
+            self.limited_list = self.size_list("limited", self.limited_files, self.limited_size)
         if self.wanted("latency"):
             latency = self.release("latency")
             self.latency_files = split_random(latency, "l", self.latency, 4096, 3)
@@ -601,7 +661,8 @@ class Bench:
 
     def make_publish_releases(self):
         """A release of small files for two earlier versions that shipped the same files, half changed since (one
-        1 KiB block each); many small files for an earlier version without its files."""
+        1 KiB block each); many small files for an earlier version without its files; and a large file changed in
+        1 % of its blocks, against its earlier version."""
         self.pub_shipped = [os.path.join(self.work, "pub-shipped", v) for v in ("1", "2")]
         split_random(self.pub_shipped[0], "p", self.publish_files, 16384, 4)
         shutil.copytree(self.pub_shipped[0], self.pub_shipped[1])
@@ -616,6 +677,14 @@ class Bench:
                 f.write(os.urandom(1024))
         self.pub_plain = self.release("publish-plain")
         split_random(self.pub_plain, "q", self.publish_plain, 16384, 5)
+        if self.slow_runs:
+            self.pub_big_old = os.path.join(self.work, "pub-big-old")
+            os.makedirs(self.pub_big_old)
+            random_file(os.path.join(self.pub_big_old, "big.bin"), self.publish_big)
+            self.pub_big_new = self.release("publish-big")
+            shutil.copy(os.path.join(self.pub_big_old, "big.bin"), self.pub_big_new)
+            rewrite_blocks(os.path.join(self.pub_big_new, "big.bin"), 0.01, random.Random(20261208))
+
     # --- programs ---
 
     def driver(self, mode, folder, site=None, *more):
@@ -631,9 +700,8 @@ class Bench:
         program = program or os.path.join(folder, "tarnwick-updater")
         out = values(run([*prefix, self.arrival, "window", folder, size_list, "300000", program], env=self.display,
                          out=subprocess.PIPE))
-        if memory_key:
-            welcome, peak = int(out["welcome_kib"]) / 1024, int(out["peak_kib"]) / 1024
-            self.record(memory_key, peak, welcome, peak - welcome)
+        welcome, peak = int(out["welcome_kib"]) / 1024, int(out["peak_kib"]) / 1024
+        self.record(memory_key, peak, welcome, peak - welcome)
         return float(out["arrived_ms"])
 
     # --- benchmarks, one function each ---
@@ -830,6 +898,49 @@ class Bench:
                 self.record(f"window-{key}", r["u"], r["c"])
         self.table_note = f"{self.runs} runs each; updater and reference in alternating order."
 
+    def bench_arrival(self):
+        """Releases and hosts under which updates once failed: large new files that every connection is busy with
+        ahead of their turn, and a host that answers 503 beyond 2 connections. A file that failed would never have
+        its full size under its own name, so arriving within the run means every file was Done."""
+        say(f"arrival: large new files and a host limiting connections ({self.runs} runs)")
+        eight = ["-sSf", "--no-progress-meter", "--parallel", "--parallel-max", "8"]
+        two = ["-sSf", "--no-progress-meter", "--parallel", "--parallel-max", "2"]
+        r = {}
+        for i in range(1, self.runs + 1):
+            def curl_large():
+                d = self.fresh("arrival-curl-large", "10.0", i)
+                r["c"] = self.whole_process(d, self.curl, *eight, "--config", self.large_curl)
+
+            def updater_large():
+                d = self.updater_folder("arrival-large", "10.0", i)
+                r["u"] = self.in_window(d, self.large_list, "arrival-memory")
+                for n in self.large_files:
+                    same(os.path.join(d, n), self.site_file("10.0", n))
+
+            self.both(i, curl_large, updater_large)
+            self.record("arrival-large-files", r["u"], r["c"])
+
+            def curl_limited():
+                d = self.fresh("arrival-curl-limited", "11.0", i)
+                mark = self.log.mark()
+                r["c"] = self.whole_process(d, self.curl, *two, "--config", self.limited_curl)
+                r["c503"] = sum(1 for line in self.log.since(mark) if line[1] == "503")
+
+            def updater_limited():
+                d = self.updater_folder("arrival-limited", "11.0", i)
+                mark = self.log.mark()
+                r["u"] = self.in_window(d, self.limited_list, "arrival-memory")
+                r["u503"] = sum(1 for line in self.log.since(mark) if line[1] == "503")
+                r["in_place"] = sum(filecmp.cmp(os.path.join(d, n), self.site_file("11.0", n), shallow=False)
+                                    for n in self.limited_files)
+
+            self.both(i, curl_limited, updater_limited)
+            self.record("arrival-limited", r["u"], r["c"])
+            self.record("arrival-limited-503", r["u503"], r["c503"], r["u503"])
+            self.record("arrival-limited-files", r["in_place"], self.limited_count, self.limited_count - r["in_place"])
+        self.table_note = (f"{self.runs} runs each; updater and reference in alternating order; the limited host's "
+                           f"answers held to {self.line_rate} bytes a second each.")
+
     def bench_latency(self):
         """The real window with every chunk held by the relay, against curl's whole process through the same relay:
         eight connections at once, and one connection with one file after another; then the same over HTTPS, where
@@ -844,11 +955,15 @@ class Bench:
         protocols = set()
         r = {}
 
+        def span(mark):
+            times = [float(line[3]) for line in self.tls_log.since(mark) if "/updater/9.0/l" in line[1]]
+            return (max(times) - min(times)) * 1000
+
         def delayed_window(name, program, prefix=()):
             d = self.fresh(name, "9.0", i)
             shutil.copy(program, os.path.join(d, "tarnwick-updater"))
             os.sync()
-            ms = self.in_window(d, self.latency_list, None, prefix)
+            ms = self.in_window(d, self.latency_list, "latency-memory", prefix)
             for n in self.latency_files:
                 same(os.path.join(d, n), self.site_file("9.0", n))
             return ms
@@ -878,16 +993,17 @@ class Bench:
                 m, t = opened.mark(), self.tls_log.mark()
                 r["c"] = self.whole_process(d, self.curl, *eight, "--cacert", os.path.join(self.ca, "ca.pem"),
                                             "--config", self.latency_tls_curl)
-                r["cn"] = len(opened.since(m))
+                r["cn"], r["cspan"] = len(opened.since(m)), span(t)
 
             def updater_tls():
                 m, t = opened.mark(), self.tls_log.mark()
                 r["u"] = delayed_window("latency-tls", self.delayed_tls_program, trusting)
-                r["un"] = len(opened.since(m))
+                r["un"], r["uspan"] = len(opened.since(m)), span(t)
                 protocols.update(line[0] for line in self.tls_log.since(t) if "/updater/9.0/l" in line[1])
 
             self.both(i, curl_tls, updater_tls)
             self.record("latency-tls", r["u"], r["c"])
+            self.record("latency-tls-span", r["uspan"], r["cspan"], r["uspan"])
             self.record("latency-tls-connections", r["un"], r["cn"], r["un"])
         self.table_note = (f"{self.runs} runs each; updater and reference in alternating order; every chunk held "
                            f"{self.one_way_ms} ms each way ({rtt} ms round trip) by `bench/relay/relay.py --delay-ms`.")
@@ -954,7 +1070,7 @@ class Bench:
         """tarnwick-publish against the same work done by hand with the tools a publisher has: one sha256sum over the
         release's and the shipped files, and zstd -9 --patch-from for each changed file of each earlier version (a
         process each: --patch-from takes one reference). Each run publishes into a fresh site."""
-        say(f"publishing ({self.runs} runs)")
+        say(f"publishing ({self.runs} runs; {self.slow_runs} of the large file)")
         r = {}
 
         def by_hand(folder):
@@ -991,6 +1107,26 @@ class Bench:
                       lambda: r.update(u=timed(lambda: run([self.publisher, "--site", plain, "--release", "0.3",
                                                             self.pub_plain, "--shipped", "0.2", "-s", self.key, "-q"]))))
             self.record("publish-plain", r["u"], r["c"])
+
+            if i <= self.slow_runs:
+                big_site = os.path.join(self.work, f"pub-big-site-{i}", "updater")
+                patch = os.path.join(self.work, f"pub-big-{i}.zst-patch")
+                old, new = os.path.join(self.pub_big_old, "big.bin"), os.path.join(self.pub_big_new, "big.bin")
+
+                def publisher():
+                    r["u"], r["um"] = child_usage([self.publisher, "--site", big_site, "--release", "2.0",
+                                                   self.pub_big_new, "--shipped", f"1.0={self.pub_big_old}", "-s",
+                                                   self.key, "-q"])
+
+                def zstd():
+                    r["c"], r["cm"] = child_usage(["zstd", "-q", "-9", f"--patch-from={old}", new, "-o", patch])
+
+                self.both(i, zstd, publisher)
+                self.record("publish-large", r["u"], r["c"])
+                self.record("publish-large-memory", r["um"], r["cm"])
+                self.record("publish-large-bytes", patch_bytes(os.path.join(big_site, "1.0")), os.path.getsize(patch))
+                shutil.rmtree(os.path.dirname(big_site))
+                os.remove(patch)
         self.table_note = f"{self.runs} runs each; program and reference in alternating order, each run into a fresh site."
 
     # --- the whole run ---
@@ -999,7 +1135,13 @@ class Bench:
         return {"big": f"{self.big // GIB} GiB" if self.big >= GIB else f"{self.big // MIB} MiB",
                 "many": f"{self.many:,}", "latency": f"{self.latency:,}", "rtt": 2 * self.one_way_ms,
                 "count": f"{self.many_count:,}", "block": f"{self.many_block:,}", "list": "10,000-file",
-                "program_mib": self.program // MIB, "line_rate": self.line_rate}
+                "data_files": f"{self.data_files:,}", "pub_files": f"{self.publish_files:,}", "pub_changed": f"{self.publish_files // 2:,}",
+                "pub_patches": f"{self.publish_files:,}", "pub_plain": f"{self.publish_plain:,}",
+                "program_mib": self.program // MIB, "line_rate": self.line_rate,
+                "publish_big": f"{self.publish_big // GIB} GiB" if self.publish_big >= GIB else
+                f"{self.publish_big // MIB} MiB",
+                "large_count": self.large_count, "large_mib": self.large_size / MIB,
+                "limited_count": self.limited_count, "limited_mib": self.limited_size / MIB}
 
     def machine(self):
         cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "")
@@ -1085,13 +1227,19 @@ class Bench:
             os.makedirs(os.path.join(self.site, "updater"))
             access = os.path.join(self.work, "nginx", "logs", "access.log")
             self.log = Log(access)
-            # 5.x and 6.x come over a line of about 100 Mbit/s, as curl does with a list of URLs.
+            # 5.x and 6.x come over a line of about 100 Mbit/s; 11.x is a host that limits connections.
             self.port = stack.enter_context(nginx(os.path.join(self.work, "nginx"), lambda port: f"""
   server {{
     listen 127.0.0.1:{port};
     root {self.site};
     location ~ ^/updater/[56]\\.[0-9]/ {{ access_log {access} bytes; limit_rate {self.line_rate}; }}
-    location ~ ^/updater/[78]\\.[0-9]/ {{ access_log {access} bytes; }}
+    location ~ ^/updater/(7|8|10)\\.[0-9]/ {{ access_log {access} bytes; }}
+    location ~ ^/updater/11\\.[0-9]/ {{
+      access_log {access} bytes;
+      limit_rate {self.line_rate};
+      limit_conn address 2;
+      limit_conn_status 503;
+    }}
   }}"""))
             self.base = f"http://127.0.0.1:{self.port}/updater/"
             say(f"nginx on 127.0.0.1:{self.port}")
@@ -1122,7 +1270,7 @@ class Bench:
             self.curl = shutil.which("curl")
             self.make_sites()
             wait_quiet()
-            if any(self.wanted(n) for n in ("startup", "window", "latency")):
+            if any(self.wanted(n) for n in ("startup", "window", "arrival", "latency")):
                 self.display = stack.enter_context(xvfb(self.work))
             results = {}
             for table in TABLES:
