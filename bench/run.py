@@ -119,7 +119,7 @@ TABLES = [
             "every file arrived in the one run", "ms", CURL8, 2, "× curl", "≤ 1.2 × curl with 8 connections", 1.2),
         Row("arrival-limited", "window, host limiting connections",
             "{limited_count} new files of {limited_mib} MiB from a host that allows 2 connections and answers 503 to "
-            "the rest (nginx limit_conn 2, limit_conn_status 503, limit_rate {line_rate}): every file arrived in the "
+            "the rest (nginx limit_conn 2, limit_conn_status 503, limit_rate {limited_rate}): every file arrived in the "
             "one run", "ms", "ms (curl --parallel-max 2, whole process)", 2, "× curl", "none: comparison"),
         Row("arrival-limited-503", "host limiting connections, 503 answers",
             "answers of 503 in nginx's log in the same runs", "answers", "answers", 0, "answers of 503",
@@ -224,7 +224,7 @@ HEADER = ("| benchmark | work | updater: median (min–max) | reference: median 
 
 def render_table(table, result):
     m = result["machine"]
-    tree = f"commit {result['commit']}" + (" with uncommitted changes in src/" if result["dirty"] else "")
+    tree = f"commit {result['commit']}" + (" with uncommitted changes" if result["dirty"] else "")
     lines = [f"Measured {result['measured']} at {tree} on {m['cpus']} CPUs ({m['cpu']}), {m['memory_mib']} MiB memory, "
              f"{m['kernel']}; load average {result['load_before']} before and {result['load_after']} after the runs. "
              f"{result['note']}", "", HEADER]
@@ -469,6 +469,9 @@ class Bench:
         self.tick_ms = int(env.get("BENCH_TICK_MS", 1))
         self.line_rate = env.get("BENCH_LINE_RATE", "12500k")
         self.one_way_ms = int(env.get("BENCH_ONE_WAY_MS", 25))
+        # nginx lets the first second's worth of an answer go at once, so only a slow line keeps the limited
+        # host's connections busy long enough for its limit to answer 503.
+        self.limited_rate = env.get("BENCH_LIMITED_RATE", "1m")
         if smoke:
             self.big = 4 * MIB
             self.many_count, self.many_block = 40, 20
@@ -939,7 +942,7 @@ class Bench:
             self.record("arrival-limited-503", r["u503"], r["c503"], r["u503"])
             self.record("arrival-limited-files", r["in_place"], self.limited_count, self.limited_count - r["in_place"])
         self.table_note = (f"{self.runs} runs each; updater and reference in alternating order; the limited host's "
-                           f"answers held to {self.line_rate} bytes a second each.")
+                           f"answers held to {self.limited_rate} bytes a second each.")
 
     def bench_latency(self):
         """The real window with every chunk held by the relay, against curl's whole process through the same relay:
@@ -1137,7 +1140,7 @@ class Bench:
                 "count": f"{self.many_count:,}", "block": f"{self.many_block:,}", "list": "10,000-file",
                 "data_files": f"{self.data_files:,}", "pub_files": f"{self.publish_files:,}", "pub_changed": f"{self.publish_files // 2:,}",
                 "pub_patches": f"{self.publish_files:,}", "pub_plain": f"{self.publish_plain:,}",
-                "program_mib": self.program // MIB, "line_rate": self.line_rate,
+                "program_mib": self.program // MIB, "line_rate": self.line_rate, "limited_rate": self.limited_rate,
                 "publish_big": f"{self.publish_big // GIB} GiB" if self.publish_big >= GIB else
                 f"{self.publish_big // MIB} MiB",
                 "large_count": self.large_count, "large_mib": self.large_size / MIB,
@@ -1167,7 +1170,7 @@ class Bench:
             "table": table.block, "block": block, "judged": not self.smoke,
             "measured": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
             "commit": git("rev-parse", "--short", "HEAD").stdout.strip() or "unknown",
-            "dirty": git("diff", "--quiet", "HEAD", "--", "src", "CMakeLists.txt").returncode != 0,
+            "dirty": git("diff", "--quiet", "HEAD", "--", "src", "bench", "CMakeLists.txt").returncode != 0,
             "machine": self.machine(), "load_before": before, "load_after": load(), "runs": self.runs,
             "note": " ".join(n for n in notes if n), "words": self.words(), "samples": self.samples,
             "after": self.table_rows}
@@ -1236,7 +1239,7 @@ class Bench:
     location ~ ^/updater/(7|8|10)\\.[0-9]/ {{ access_log {access} bytes; }}
     location ~ ^/updater/11\\.[0-9]/ {{
       access_log {access} bytes;
-      limit_rate {self.line_rate};
+      limit_rate {self.limited_rate};
       limit_conn address 2;
       limit_conn_status 503;
     }}
