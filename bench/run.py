@@ -23,7 +23,6 @@ import filecmp
 import json
 import os
 import random
-import re
 import shutil
 import signal
 import subprocess
@@ -96,7 +95,8 @@ TABLES = [
         Row("durable-careful-many", "careful peer, many",
             "curl to temporary names, fdatasync each, rename each, folder flush", "ms", "ms (one curl, {many} URLs)", 2,
             "× curl", "none: reference"),
-        Row("durable-replace", "verified replacing", "the same {many} files replacing installed copies of other contents",
+        Row("durable-replace", "verified replacing",
+            "the same {many} files replacing installed copies of other contents",
             "ms", "ms (the same curl, replacing)", 2, "× curl", "≤ 1.0 × curl", 1.0),
         Row("durable-plain-replace", "replacing, no digests", "as above, from a manifest without digests", "ms",
             "ms (the same curl, replacing)", 2, "× curl", "none: comparison"),
@@ -104,7 +104,8 @@ TABLES = [
             1, "MiB above welcome", "≤ welcome + 16 MiB in every run", 16, True),
     ]),
     Table("bench:window", ("window",), [
-        Row("window-large", "window, verified large file", "one {big} file with its digest: Next press to the file in place",
+        Row("window-large", "window, verified large file",
+            "one {big} file with its digest: Next press to the file in place",
             "ms", "ms (curl -o, whole process)", 2, "× curl", "≤ 0.9 × curl", 0.9),
         Row("window-many", "window, verified many files", "{many} new files of 4 KiB: Next press to the last in place",
             "ms", "ms (one curl, {many} URLs)", 2, "× curl", "≤ 1.0 × curl", 1.0),
@@ -119,8 +120,8 @@ TABLES = [
             "every file arrived in the one run", "ms", CURL8, 2, "× curl", "≤ 1.2 × curl with 8 connections", 1.2),
         Row("arrival-limited", "window, host limiting connections",
             "{limited_count} new files of {limited_mib} MiB from a host that allows 2 connections and answers 503 to "
-            "the rest (nginx limit_conn 2, limit_conn_status 503, limit_rate {limited_rate}): every file arrived in the "
-            "one run", "ms", "ms (curl --parallel-max 2, whole process)", 2, "× curl", "none: comparison"),
+            "the rest (nginx limit_conn 2, limit_conn_status 503, limit_rate {limited_rate}): every file arrived in "
+            "the one run", "ms", "ms (curl --parallel-max 2, whole process)", 2, "× curl", "none: comparison"),
         Row("arrival-limited-503", "host limiting connections, 503 answers",
             "answers of 503 in nginx's log in the same runs", "answers", "answers", 0, "answers of 503",
             "none: comparison"),
@@ -139,7 +140,8 @@ TABLES = [
             "ms (curl one by one)", 2, "× curl", "none: reference"),
         Row("latency-round-trips", "latency, round trips", "the updater's time above counted in round trips", "ms",
             "ms (round trip)", 1, "round trips", "none: comparison"),
-        Row("latency-connections", "latency, connections", "connections the relay accepted in a run, the check's included",
+        Row("latency-connections", "latency, connections",
+            "connections the relay accepted in a run, the check's included",
             "connections", "connections (curl --parallel-max 8)", 0, "connections", "none: comparison"),
         Row("latency-tls", "latency, HTTPS and HTTP/2", "the same {latency} files from nginx over TLS, speaking HTTP/2",
             "ms", "ms (curl --parallel-max 8, multiplexed)", 2, "× curl", "none: comparison"),
@@ -154,32 +156,38 @@ TABLES = [
     ]),
     Table("bench:update", ("update",), [
         Row("update-bytes", "changed update, bytes",
-            "{program_mib} MiB program with 1 % changed, {data_files} data files with 10 changed: tarnwick-publish", "MB",
+            "{program_mib} MiB program with 1 % changed, {data_files} data files with 10 changed: tarnwick-publish",
+            "MB",
             "MB (the same update fetched whole)", 2, "% of whole", "≤ 3 % of whole", 3),
         Row("update-time", "changed update, time", "as above, at 12.5 MB/s", "ms", "ms (the same update fetched whole)",
             3, "× whole", "≤ 0.1 × whole", 0.1),
-        Row("update-curl", "whole update, curl", "the update fetched whole: updater against one curl with the 1,001 URLs",
+        Row("update-curl", "whole update, curl",
+            "the update fetched whole: updater against one curl with the 1,001 URLs",
             "ms", "ms (curl)", 2, "× curl", "none: comparison"),
-        Row("update-unchanged", "nothing changed, time", "{big} file and {data_files} data files installed and current", "ms",
+        Row("update-unchanged", "nothing changed, time",
+            "{big} file and {data_files} data files installed and current", "ms",
             "ms (sha256sum of the same files)", 2, "× sha256sum", "≤ 1.1 × sha256sum", 1.1),
         Row("update-unchanged-requests", "nothing changed, requests", "file requests in the same runs", "requests",
             "requests", 0, "requests", "none in every run", 0, True),
-        Row("update-broken", "broken transfer", "{big} file cut at 90 % by a relay, continued with a range request", "ms",
+        Row("update-broken", "broken transfer", "{big} file cut at 90 % by a relay, continued with a range request",
+            "ms",
             "GiB (the file)", 3, "GiB passed the relay", "≤ 1.15 GiB", 1.15),
     ]),
     Table("bench:publish", ("publish",), [
         Row("publish-patches", "publish with patches",
-            "{pub_files} files of 16 KiB, {pub_changed} changed, for two earlier versions: {pub_patches} patches, signed", "ms",
-            "ms (sha256sum and zstd -9 --patch-from by hand)", 2, "× by hand", "≤ 1.0 × by hand", 1.0),
-        Row("publish-seconds", "publish with patches, in all", "the same", "ms", "ms (the limit)", 2, "s", "≤ 10 s", 10),
-        Row("publish-bytes", "patch bytes", "the {pub_patches} patches above", "bytes", "bytes (zstd -9 --patch-from)", 3,
-            "× zstd's", "≤ 1.0 × zstd's", 1.0),
+            "{pub_files} files of 16 KiB, {pub_changed} changed, for two earlier versions: {pub_patches} patches, "
+            "signed", "ms", "ms (sha256sum and zstd -9 --patch-from by hand)", 2, "× by hand", "≤ 1.0 × by hand", 1.0),
+        Row("publish-seconds", "publish with patches, in all", "the same", "ms", "ms (the limit)", 2, "s", "≤ 10 s",
+            10),
+        Row("publish-bytes", "patch bytes", "the {pub_patches} patches above", "bytes",
+            "bytes (zstd -9 --patch-from)", 3, "× zstd's", "≤ 1.0 × zstd's", 1.0),
         Row("publish-plain", "publish without patches",
             "{pub_plain} files of 16 KiB for one earlier version without its files, signed", "ms",
             "ms (sha256sum of the files)", 2, "× sha256sum", "≤ 1.2 × sha256sum", 1.2),
         Row("publish-large", "publish a large file patched",
-            "a release whose {publish_big} file changed in 1 % of its 4 KiB blocks, patched against its earlier version "
-            "(--shipped), signed", "ms", "ms (zstd -9 --patch-from, the same pair)", 2, "× zstd", "none: comparison"),
+            "a release whose {publish_big} file changed in 1 % of its 4 KiB blocks, patched against its earlier "
+            "version (--shipped), signed", "ms", "ms (zstd -9 --patch-from, the same pair)", 2, "× zstd",
+            "none: comparison"),
         Row("publish-large-memory", "publish a large file, memory", "peak resident memory in the same runs", "MiB",
             "MiB (zstd -9 --patch-from)", 2, "× zstd", "none: comparison"),
         Row("publish-large-bytes", "publish a large file, patch bytes", "the patch made in the same runs", "bytes",
@@ -229,7 +237,8 @@ def render_table(table, result):
              f"{m['kernel']}; load average {result['load_before']} before and {result['load_after']} after the runs. "
              f"{result['note']}", "", HEADER]
     samples = result["samples"]
-    lines += [render_row(r, samples[r.key], result["words"], result["judged"]) for r in table.rows if samples.get(r.key)]
+    lines += [render_row(r, samples[r.key], result["words"],
+    result["judged"]) for r in table.rows if samples.get(r.key)]
     for extra in result.get("after", []):
         lines += ["", extra]
     return "\n".join(lines)
@@ -285,6 +294,7 @@ def run(argv, cwd=None, env=None, out=subprocess.DEVNULL):
 
 
 def values(text):
+    """The key=value lines the bench's programs print; lines with spaces are records of their own (block=...)."""
     return dict(line.split("=", 1) for line in text.splitlines() if "=" in line and " " not in line)
 
 
@@ -723,7 +733,8 @@ class Bench:
                 same(os.path.join(folder, n), self.site_file("4.0", n))
             top = values(text)
             listed = int(top["list_rss_kib"])
-            rows = [dict(kv.split("=") for kv in line.split()) for line in text.splitlines() if line.startswith("block=")]
+            rows = [dict(kv.split("=") for kv in line.split())
+                    for line in text.splitlines() if line.startswith("block=")]
             ms = [float(r["block_ms"]) for r in rows]
             cpu = [float(r["cpu_ms"]) for r in rows]
             peak = max([int(r["rss_kib"]) for r in rows] + [int(top["end_rss_kib"])])
@@ -751,7 +762,8 @@ class Bench:
         say(f"big list ({self.runs} runs)")
         for i in range(1, self.runs + 1):
             folder = self.fresh("biglist", "3.0", i)
-            fetch_s = float(run(["curl", "-sSf", "-o", "/dev/null", "-w", "%{time_total}", f"{self.base}3.0/check.update"],
+            fetch_s = float(run(["curl", "-sSf", "-o", "/dev/null", "-w", "%{time_total}",
+            f"{self.base}3.0/check.update"],
                                 out=subprocess.PIPE))
             out = self.driver("check", folder)
             if out["items"] != "10000":
@@ -1083,7 +1095,8 @@ class Bench:
                 subprocess.run(["sha256sum", *files], stdout=out, check=True)
             for v, shipped in enumerate(self.pub_shipped, 1):
                 for n in self.pub_changed:
-                    run(["zstd", "-q", "-9", f"--patch-from={os.path.join(shipped, n)}", os.path.join(self.pub_release, n),
+                    run(["zstd", "-q", "-9", f"--patch-from={os.path.join(shipped, n)}",
+                    os.path.join(self.pub_release, n),
                          "-o", os.path.join(folder, f"{v}-{n}.zst-patch")])
 
         def patch_bytes(folder):
@@ -1108,7 +1121,8 @@ class Bench:
             files = [os.path.join(self.pub_plain, n) for n in sorted(os.listdir(self.pub_plain))]
             self.both(i, lambda: r.update(c=timed(lambda: run(["sha256sum", *files]))),
                       lambda: r.update(u=timed(lambda: run([self.publisher, "--site", plain, "--release", "0.3",
-                                                            self.pub_plain, "--shipped", "0.2", "-s", self.key, "-q"]))))
+                                                            self.pub_plain, "--shipped", "0.2", "-s", self.key,
+                                                            "-q"]))))
             self.record("publish-plain", r["u"], r["c"])
 
             if i <= self.slow_runs:
@@ -1130,7 +1144,8 @@ class Bench:
                 self.record("publish-large-bytes", patch_bytes(os.path.join(big_site, "1.0")), os.path.getsize(patch))
                 shutil.rmtree(os.path.dirname(big_site))
                 os.remove(patch)
-        self.table_note = f"{self.runs} runs each; program and reference in alternating order, each run into a fresh site."
+        self.table_note = (f"{self.runs} runs each; program and reference in alternating order, each run into a "
+                           "fresh site.")
 
     # --- the whole run ---
 
@@ -1138,7 +1153,8 @@ class Bench:
         return {"big": f"{self.big // GIB} GiB" if self.big >= GIB else f"{self.big // MIB} MiB",
                 "many": f"{self.many:,}", "latency": f"{self.latency:,}", "rtt": 2 * self.one_way_ms,
                 "count": f"{self.many_count:,}", "block": f"{self.many_block:,}", "list": "10,000-file",
-                "data_files": f"{self.data_files:,}", "pub_files": f"{self.publish_files:,}", "pub_changed": f"{self.publish_files // 2:,}",
+                "data_files": f"{self.data_files:,}", "pub_files": f"{self.publish_files:,}",
+                "pub_changed": f"{self.publish_files // 2:,}",
                 "pub_patches": f"{self.publish_files:,}", "pub_plain": f"{self.publish_plain:,}",
                 "program_mib": self.program // MIB, "line_rate": self.line_rate, "limited_rate": self.limited_rate,
                 "publish_big": f"{self.publish_big // GIB} GiB" if self.publish_big >= GIB else
@@ -1163,7 +1179,8 @@ class Bench:
             getattr(self, f"bench_{name}")()
             notes.append(self.table_note)
         if table.block == "bench":
-            notes = [f"{self.runs} runs each ({self.runs * 3} for start-up); check tick shortened to {self.tick_ms} ms."]
+            notes = [f"{self.runs} runs each ({self.runs * 3} for start-up); check tick shortened to "
+                     f"{self.tick_ms} ms."]
         git = lambda *a: subprocess.run(["git", "-C", ROOT, *a], stdout=subprocess.PIPE, text=True)
         block = f"bench:manyfiles-{self.many_count}" if table.block == "bench:manyfiles" else table.block
         results[table.block] = {
