@@ -6,7 +6,7 @@ namespace tarnwick {
 
 bool ConnectionBudget::AheadRoom(int running, bool turnRunning, qint64 held) const
 {
-    if (!quietUntil.hasExpired() || held + kAheadBody > kAheadBytes)
+    if (!quietUntil.hasExpired() || held + kAheadBlock > kAheadBytes)
         return false;
     // The connection of the file whose turn it is: its own fetch ahead's, or one kept free.
     return multiplexed ? running < kMaxStreamsAhead : running + (turnRunning ? 0 : 1) < connections;

@@ -23,8 +23,9 @@ struct ConnectionBudget {
     // file is continued (or fetched from the start) in its turn. A large file ahead holds no
     // more than this, and never a connection it does not use.
     static constexpr qint64 kAheadBody = 1024 * 1024;
-    // The bytes all fetches ahead may hold until they are waited for, counting each running one
-    // at its share and each ended one at what it took (a small body's first block at least).
+    // The bytes all fetches ahead may hold until they are waited for, each counted at what it
+    // took (a small body's first block at least): a budget of memory, not of files. A fetch ahead
+    // that would pass it is left for its turn.
     static constexpr qint64 kAheadBytes = 8 * 1024 * 1024;
     static constexpr qint64 kAheadBlock = 64 * 1024;
     // A fetch ahead whose request has no answer for this long is taken for one the host does
@@ -37,7 +38,7 @@ struct ConnectionBudget {
     static constexpr Duration kBusyWaitMost{10'000}, kBusyWaitAll{20'000};
 
     // Whether another fetch ahead fits, beside `running` fetches ahead on the wire (the one the
-    // file whose turn it is waits for among them when turnRunning) holding `held` bytes.
+    // file whose turn it is waits for among them when turnRunning) and all of them holding `held`.
     bool AheadRoom(int running, bool turnRunning, qint64 held) const;
     // A host turned a fetch away while it answered `answering` others: from now on fetches ahead
     // leave it that many connections, the one waited for included, and at least that one; and
@@ -52,6 +53,7 @@ struct ConnectionBudget {
     int connections = kMaxConnections;
     bool multiplexed = false;   // the site answered over HTTP/2: streams, not connections
     QDeadlineTimer quietUntil;  // no fetch ahead starts before a busy host's Retry-After
+    qint64 aheadHeld = 0;       // body bytes fetches ahead took that no turn has taken up yet
 };
 
 }  // namespace tarnwick

@@ -81,9 +81,16 @@ HttpRequest::HttpRequest(std::shared_ptr<HttpSite> site, Options options)
 
 HttpRequest::~HttpRequest()
 {
+    TakeUp();
     Stop();
     curl_easy_cleanup(m_easy);
     curl_slist_free_all(m_ranged);
+}
+
+void HttpRequest::TakeUp()
+{
+    m_options.ahead = false;
+    m_site->budget.aheadHeld -= std::exchange(m_heldAhead, 0);
 }
 
 void HttpRequest::Abort()
@@ -314,17 +321,21 @@ size_t HttpRequest::TakeBody(const char* data, size_t bytes)
     // one says nothing about the bytes.
     if (m_result.received == 0)
         m_result.validator = m_etag.isEmpty() || m_etag.startsWith("W/") ? m_lastModified : m_etag;
-    // Ahead of its turn a body is taken up to its share and then left to its turn, which
-    // continues it; a large one that could not be continued is left whole at once.
+    // Ahead of its turn a body is taken up to its share, while all fetches ahead hold no more
+    // than their budget, and then left to its turn, which continues it; a large one that could
+    // not be continued is left whole at once.
     if (m_options.ahead && m_options.sink) {
         constexpr qint64 share = ConnectionBudget::kAheadBody;
         const bool continuable = m_options.continuable && m_result.rangesServed && !m_result.validator.isEmpty();
         const bool large = m_lengths.empty() || m_lengths.front().trimmed().toLongLong() > share;
-        if (m_result.received + qint64(bytes) > share || (m_result.received == 0 && large && !continuable)) {
+        if (m_result.received + qint64(bytes) > share || (m_result.received == 0 && large && !continuable) ||
+            m_site->budget.aheadHeld + qint64(bytes) > ConnectionBudget::kAheadBytes) {
             m_failure = u"left for its turn after %1 bytes"_s.arg(m_result.received);
             m_result.leftForTurn = true;
             return 0;
         }
+        m_heldAhead += qint64(bytes);
+        m_site->budget.aheadHeld += qint64(bytes);
     }
     m_result.received += qint64(bytes);
     if (m_options.sink) {

@@ -55,7 +55,7 @@ public:
     bool Finished() const { return m_finished; }
     bool Ahead() const { return m_options.ahead; }
     // From now on the fetch is waited for: no share, no shorter wait for an answer.
-    void TakeUp() { m_options.ahead = false; }
+    void TakeUp();
     qint64 Received() const { return m_result.received; }
     // Quits this loop once the fetch ends.
     void SetWaiting(QEventLoop* loop) { m_waiting = loop; }
@@ -89,7 +89,8 @@ private:
     curl_slist* m_ranged = nullptr;  // the request's headers with If-Range, for the rest of a resource
     QByteArray m_address;
     int m_hops = 0;
-    int m_asks = 1;  // of a busy host, for this fetch
+    int m_asks = 1;        // of a busy host, for this fetch
+    qint64 m_heldAhead = 0;  // of the bytes all fetches ahead hold, those this one took
     std::chrono::milliseconds m_busyWaited{0};
     QTimer m_again;  // a busy host asked again when it runs out
     QTimer m_idle;

@@ -115,8 +115,7 @@ bool HttpTransfer::AheadRoom(const Ahead* turn) const
     for (const HttpRequest* request : m_ahead) {
         running += !request->Finished();
         turnRunning = turnRunning || (turn && request == turn->m_request.get() && !request->Finished());
-        held += request->Finished() ? std::max(request->Received(), ConnectionBudget::kAheadBlock)
-                                    : ConnectionBudget::kAheadBody;
+        held += std::max(request->Received(), ConnectionBudget::kAheadBlock);
     }
     return m_site->budget.AheadRoom(running, turnRunning, held);
 }

@@ -376,13 +376,13 @@ TEST(UpdateCostRules, SourcesPatchesAndRanges)
     for (const auto& [value, expected] : waits)
         EXPECT_EQ(RetryAfter(value, now), expected) << value;
     // The connection budget: the file whose turn it is keeps a connection of its own (its own
-    // fetch ahead's, or one left free), fetches ahead hold at most 8 MiB, a host that turned one
-    // away is left the connections it answered, at least one; a busy host is asked again within
-    // bounds on asks and on the time waited, never past the deadline.
+    // fetch ahead's, or one left free), fetches ahead hold at most 8 MiB (a block each at least),
+    // a host that turned one away is left the connections it answered, at least one; a busy host
+    // is asked again within bounds on asks and on the time waited, never past the deadline.
     constexpr qint64 MiB = 1024 * 1024;
     ConnectionBudget budget;
     EXPECT_TRUE(budget.AheadRoom(6, false, 6 * MiB) && budget.AheadRoom(7, true, 7 * MiB));
-    EXPECT_FALSE(budget.AheadRoom(7, false, 7 * MiB) || budget.AheadRoom(2, true, 7 * MiB + 1));
+    EXPECT_FALSE(budget.AheadRoom(7, false, 7 * MiB) || budget.AheadRoom(2, true, 8 * MiB - 1000));
     budget.multiplexed = true;
     EXPECT_TRUE(budget.AheadRoom(40, false, 4 * MiB) && !budget.AheadRoom(64, true, MiB));
     budget.multiplexed = false, budget.Limit(2, std::nullopt);
