@@ -4,6 +4,7 @@
 #include "download/GroupCommit.h"
 #include "download/LocalName.h"
 #include "download/PartFile.h"
+#include "download/PartName.h"
 #include "download/PartRecord.h"
 #include "download/Patch.h"
 #include "platform/DiskWork.h"
@@ -69,7 +70,7 @@ SaveOutcome Patch(HttpTransfer& transfer, DiskWork& disk, const ListedFile& list
 {
     std::unique_ptr<PartFile> patch =
         early ? std::move(early->part)
-              : CreatePart(file.Target() + QLatin1String(PartFile::kPatchSuffix), listed.patchSha256);
+              : CreatePart(file.Target() + QLatin1String(kPatchSuffix), listed.patchSha256);
     if (!patch)
         return SaveOutcome::Failed;
     const SaveOutcome fetched =
@@ -104,12 +105,12 @@ std::unique_ptr<PartFile> OpenPart(const ListedFile& listed, FileSource fetched,
         return nullptr;
     if (fetched != FileSource::Patch)
         return CreatePart(listed.path, listed.sha256, listed.size);
-    return CreatePart(PartFile::Resolve(listed.path) + QLatin1String(PartFile::kPatchSuffix), listed.patchSha256);
+    return CreatePart(Resolve(listed.path) + QLatin1String(kPatchSuffix), listed.patchSha256);
 }
 
 QString FetchedUrl(const ListedFile& listed, FileSource fetched)
 {
-    return fetched == FileSource::Patch ? listed.url + QLatin1String(PartFile::kPatchSuffix) : listed.url;
+    return fetched == FileSource::Patch ? listed.url + QLatin1String(kPatchSuffix) : listed.url;
 }
 
 FileSource ChooseSource(const std::optional<QByteArray>& installed, const ListedFile& listed)
@@ -184,7 +185,7 @@ void RemoveLeftoverParts(const QString& folder)
     const QDir dir(folder);
     const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo& entry : entries)
-        if (!entry.isSymLink() && PartFile::IsPartName(entry.fileName()))
+        if (!entry.isSymLink() && IsPartName(entry.fileName()))
             QFile::remove(entry.filePath());
 }
 
