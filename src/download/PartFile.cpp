@@ -2,7 +2,6 @@
 
 #include "download/PartName.h"
 #include "download/PartWriter.h"
-#include "platform/BusError.h"
 #include "platform/FileIdentity.h"
 #include "platform/Sha256.h"
 
@@ -11,7 +10,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -100,40 +98,6 @@ bool PartFile::Finish()
         return NotPublished(u"shorter than its listed size"_s);
     if (m_hash && m_hash->Result() != m_expectedSha256)
         return NotPublished(u"its SHA-256 digest differs"_s);
-    return true;
-}
-
-bool PartFile::WriteMapped(qint64 size, const std::function<bool(char* data)>& fill)
-{
-    if (m_failed || !m_writer || m_written != 0)
-        return false;
-    if (m_listedSize >= 0 && size != m_listedSize)
-        return NotPublished(u"not of its listed size"_s);
-    m_writer.reset();
-    // The space is taken before a byte is written: a disk that runs out under a mapping raises a
-    // signal instead of failing a write.
-    if (const int error = size > 0 ? ::posix_fallocate(m_fd, 0, size) : 0)
-        return Fail(error);
-    char* data = nullptr;
-    if (size > 0) {
-        void* at = ::mmap(nullptr, size_t(size), PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
-        if (at == MAP_FAILED)
-            return Fail(errno);
-        data = static_cast<char*>(at);
-    }
-    bool filled = false;
-    const bool whole = RunCatchingBusError([&] {
-        filled = fill(data);
-        if (filled && m_hash)
-            m_hash->Add(data, size);
-    });
-    if (data)
-        ::munmap(data, size_t(size));
-    m_written = size;
-    if (!whole || !filled)
-        return Fail(EIO);
-    if (m_hash && m_hash->Result() != m_expectedSha256)
-        return Fail(EIO);
     return true;
 }
 

@@ -6,7 +6,6 @@
 #include <QIODevice>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 namespace tarnwick {
@@ -35,10 +34,6 @@ public:
     // file holds exactly the published file. Not yet durable: see Flush, or a flush of the
     // whole file system.
     bool Finish();
-    // Instead of writes and Finish: the file's `size` bytes taken on the disk, mapped, filled by
-    // `fill` (false: failed), then checked as Finish checks it. A disk without room fails here,
-    // and so does a mapped file cut short meanwhile.
-    bool WriteMapped(qint64 size, const std::function<bool(char* data)>& fill);
     // A write was refused (the disk, not the transfer): a new attempt cannot help.
     bool Failed() const { return m_failed; }
     // What arrived is not the listed file: its digest or its size differs.
