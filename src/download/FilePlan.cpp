@@ -2,6 +2,7 @@
 
 #include "download/LocalName.h"
 #include "download/PartFile.h"
+#include "download/PartName.h"
 #include "download/PartRecord.h"
 #include "update/SiteFormat.h"
 
@@ -33,7 +34,7 @@ std::unique_ptr<PartFile> OpenPart(const ListedFile& listed, FileSource fetched,
         return nullptr;
     if (fetched != FileSource::Patch)
         return CreatePart(listed.path, listed.sha256, listed.size);
-    return CreatePart(PartFile::Resolve(listed.path) + QLatin1String(site::kPatchSuffix), listed.patchSha256);
+    return CreatePart(Resolve(listed.path) + QLatin1String(site::kPatchSuffix), listed.patchSha256);
 }
 
 QString FetchedUrl(const ListedFile& listed, FileSource fetched)

@@ -1,6 +1,6 @@
 #include "download/LocalName.h"
 
-#include "download/PartFile.h"
+#include "download/PartName.h"
 #include "platform/FolderLock.h"
 
 #include <QDir>
@@ -25,7 +25,7 @@ namespace {
 // and removed at the next start; the lock would be replaced under the run that holds it.
 bool IsWorkingName(const QString& name)
 {
-    return PartFile::IsPartName(name) || name == QLatin1String(FolderLock::kFileName);
+    return IsPartName(name) || name == QLatin1String(FolderLock::kFileName);
 }
 
 }  // namespace

@@ -1,32 +1,20 @@
 // A file of the update while it arrives: written under the updater's own temporary name beside
-// the file it will replace, with a large body going to disk while the rest still arrives and
-// with memory bounded from the first byte.
+// the file it will replace, checked against its listed size and digest, then put in the old
+// one's place or discarded.
 #pragma once
 
 #include <QIODevice>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 namespace tarnwick {
 
+class PartWriter;
 class Sha256;
 
 class PartFile : public QIODevice {
 public:
-    // The name a file of the update has while it arrives: hidden, and recognisable as the
-    // updater's own so that a crashed run's leftovers can be told from everything else.
-    static QString PartName(const QString& fileName);
-    static bool IsPartName(const QString& fileName);
-
-    static constexpr char kPatchSuffix[] = ".zst-patch";
-    // The file a name in the folder stands for: a symbolic link keeps pointing where it did,
-    // and the file it names is the one replaced.
-    static QString Resolve(const QString& path);
-    // Where the part file of this (resolved) target lies: beside it.
-    static QString PartPathOf(const QString& target);
-
     // target is the file to replace (a symbolic link is followed to the file it names).
     explicit PartFile(const QString& target);
     // The product may be running and hold the file, or the file may be marked read-only: such
@@ -46,10 +34,6 @@ public:
     // file holds exactly the published file. Not yet durable: see Flush, or a flush of the
     // whole file system.
     bool Finish();
-    // Instead of writes and Finish: the file's `size` bytes taken on the disk, mapped, filled by
-    // `fill` (false: failed), then checked as Finish checks it. A disk without room fails here,
-    // and so does a mapped file cut short meanwhile.
-    bool WriteMapped(qint64 size, const std::function<bool(char* data)>& fill);
     // A write was refused (the disk, not the transfer): a new attempt cannot help.
     bool Failed() const { return m_failed; }
     // What arrived is not the listed file: its digest or its size differs.
@@ -72,10 +56,8 @@ protected:
     qint64 writeData(const char* data, qint64 size) override;
 
 private:
-    struct Writer;
     bool Fail(int error);
     bool NotPublished(const QString& why);
-    bool WriteAt(const char* data, qint64 size, qint64 offset, bool direct);
 
     QString m_target;
     QString m_partPath;
@@ -87,10 +69,11 @@ private:
     bool m_notListed = false;
     QByteArray m_expectedSha256;
     qint64 m_listedSize = -1;
-    // Sums each block just before it is written, on whichever thread writes it: blocks are
-    // written one at a time and in order, so a large file is hashed beside its arrival.
+    // Fed by the writer in the file's order: small blocks on the thread that writes them, whole
+    // chunks on a thread of their own while they are written, so a large file is hashed beside
+    // its arrival.
     std::unique_ptr<Sha256> m_hash;
-    std::unique_ptr<Writer> m_writer;
+    std::unique_ptr<PartWriter> m_writer;
 };
 
 }  // namespace tarnwick

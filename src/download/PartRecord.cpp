@@ -1,6 +1,6 @@
 #include "download/PartRecord.h"
 
-#include "download/PartFile.h"
+#include "download/PartName.h"
 #include "platform/FolderLock.h"
 #include "update/SiteFormat.h"
 
@@ -42,9 +42,9 @@ void PartRecord::RemoveListed()
                 continue;
             // The part files a run makes for it now: beside the file the name stands for, which a
             // link there may place elsewhere, and the patch's beside that.
-            const QString target = PartFile::Resolve(path);
-            RemovePart(PartFile::PartPathOf(target));
-            RemovePart(PartFile::PartPathOf(target + QLatin1String(site::kPatchSuffix)));
+            const QString target = Resolve(path);
+            RemovePart(PartPathOf(target));
+            RemovePart(PartPathOf(target + QLatin1String(site::kPatchSuffix)));
         }
     }
     if (::ftruncate(m_fd, 0) == 0)

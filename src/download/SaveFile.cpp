@@ -3,6 +3,7 @@
 #include "download/FetchAhead.h"
 #include "download/GroupCommit.h"
 #include "download/PartFile.h"
+#include "download/PartName.h"
 #include "download/Patch.h"
 #include "platform/DiskWork.h"
 #include "platform/HttpTransfer.h"
@@ -141,7 +142,7 @@ void RemoveLeftoverParts(const QString& folder)
     const QDir dir(folder);
     const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo& entry : entries)
-        if (!entry.isSymLink() && PartFile::IsPartName(entry.fileName()))
+        if (!entry.isSymLink() && IsPartName(entry.fileName()))
             QFile::remove(entry.filePath());
 }
 

@@ -179,11 +179,12 @@ TEST(SaveFaults, RefusedWriteFailsTheTransfer)
 }
 
 // Guards Cancel while a large patch decodes: decoding stops between blocks, so a stop raised
-// early ends it long before the whole decode would have ended (seconds for a large file).
+// early ends it long before the whole decode would have ended (seconds for a large file); and
+// a result past 128 MiB, beyond the window the decoder allows unless it is raised.
 TEST(SaveFaults, AStoppedPatchEndsAtOnce)
 {
     const TempAppFolder files;
-    files.Write("old", kOldExe), files.Write("patch", MakePatch(kOldExe, QByteArray(128 << 20, 'n')));
+    files.Write("old", kOldExe), files.Write("patch", MakePatch(kOldExe, QByteArray(129 << 20, 'n')));
     const auto decode = [&](const std::atomic<bool>& stop) {
         PartFile into(files.FilePath("new"));
         QElapsedTimer clock;
