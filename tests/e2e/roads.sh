@@ -248,7 +248,8 @@ cached() { local line; exec 3<> "/dev/tcp/127.0.0.1/$PROXY"
 # its files fail against the old digests until the copy is stale.
 road_cache() { [[ -n ${E2E_NAMESPACE:-} ]] || skip "no mount namespace of its own here (unshare -m needs root)"
   command -v squid > /dev/null || skip "squid is not installed (scripts/ensure-packages.sh installs it)"
-  trust_test_authority > "$WORK/ca.log" 2>&1; stage_site main "$WORK/www"; find "$WORK/www" -exec touch -d '5 days ago' {} +
+  trust_test_authority > "$WORK/ca.log" 2>&1; stage_site main "$WORK/www"
+  find "$WORK/www" -exec touch -d '5 days ago' {} +
   serve site "$PORT" ""; PROXY=$(pick_free_port); cache
   cached check.update > "$WORK/old.check.update"
   stage_site main "$WORK/www"; cmp -s "$WORK/old.check.update" "$SITE/check.update" && die "the release did not change"
