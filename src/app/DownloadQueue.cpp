@@ -79,13 +79,14 @@ void FrmMainUpdater::FetchAheadOf(QTreeWidgetItem* current)
     // costs each turn little.
     constexpr int kLookAhead = 64;
     const int next = lDownload->indexOfTopLevelItem(current) + 1;
+    const QString turn = DownloadList::Key(current);
     for (int i = next; i < std::min(lDownload->ItemCount(), next + kLookAhead); ++i) {
         QTreeWidgetItem* item = lDownload->Item(i);
         const QString url = DownloadList::Key(item);
         if (m_fetchAhead->Looked(url) || DownloadList::Status(item) != QLatin1String(status::kValid))
             continue;
         const QString path = AppPath(AppFolder(), LocalFileName(url));
-        if (!m_fetchAhead->Consider(ListedChecks(item, url, path, AppFolder()), DownloadList::Key(current)))
+        if (!m_fetchAhead->Consider(ListedChecks(item, url, path, AppFolder()), turn))
             return;
     }
 }

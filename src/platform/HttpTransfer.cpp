@@ -9,6 +9,22 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace tarnwick {
+namespace {
+
+// A request for url under a transfer's limits.
+HttpRequest::Options Limited(const QString& url, QIODevice* sink, qint64 textLimit,
+                             std::chrono::milliseconds idleTimeout, QDeadlineTimer deadline)
+{
+    HttpRequest::Options options;
+    options.url = url;
+    options.sink = sink;
+    options.textLimit = textLimit;
+    options.idleTimeout = idleTimeout;
+    options.deadline = deadline;
+    return options;
+}
+
+}  // namespace
 
 HttpTransfer::Ahead::Ahead() = default;
 
@@ -35,8 +51,7 @@ HttpTransfer::Ahead::~Ahead()
     m_request.reset();
 }
 
-HttpTransfer::HttpTransfer(const QString& name, QObject* parent)
-    : QObject(parent), m_site(std::make_shared<HttpSite>())
+HttpTransfer::HttpTransfer(const QString& name, QObject* parent) : QObject(parent), m_site(std::make_shared<HttpSite>())
 {
     setObjectName(name);
 }
@@ -67,13 +82,9 @@ void HttpTransfer::Abort()
 std::unique_ptr<HttpRequest> HttpTransfer::Begin(const QString& url, QIODevice* sink, qint64 from,
                                                  const QByteArray& validator)
 {
-    HttpRequest::Options options{.url = url,
-                                 .sink = sink,
-                                 .from = from,
-                                 .validator = validator,
-                                 .textLimit = m_textLimit,
-                                 .idleTimeout = m_timeout,
-                                 .deadline = m_deadline};
+    HttpRequest::Options options = Limited(url, sink, m_textLimit, m_timeout, m_deadline);
+    options.from = from;
+    options.validator = validator;
     return std::make_unique<HttpRequest>(m_site, std::move(options));
 }
 
@@ -122,13 +133,9 @@ bool HttpTransfer::AheadRoom(const Ahead* turn) const
 
 HttpTransfer::Ahead HttpTransfer::StartAhead(const QString& url, QIODevice& sink, bool continuable)
 {
-    HttpRequest::Options options{.url = url,
-                                 .sink = &sink,
-                                 .ahead = true,
-                                 .continuable = continuable,
-                                 .textLimit = m_textLimit,
-                                 .idleTimeout = m_timeout,
-                                 .deadline = m_deadline};
+    HttpRequest::Options options = Limited(url, &sink, m_textLimit, m_timeout, m_deadline);
+    options.ahead = true;
+    options.continuable = continuable;
     Ahead ahead;
     ahead.m_transfer = this;
     ahead.m_request = std::make_unique<HttpRequest>(m_site, std::move(options));

@@ -33,14 +33,6 @@ namespace {
 // pair of files, and each other core a bounded amount for the smaller files it patches meanwhile.
 constexpr qint64 kLargeFile = qint64(64) << 20;
 
-// Removed however the run ends, unless a swap that could not be undone left its journal there
-// for the next run to finish.
-int Refuse(const QString& message, const char* site = "the site is unchanged")
-{
-    std::fprintf(stderr, "tarnwick-publish: %s; %s\n", qPrintable(message), site);
-    return 1;
-}
-
 class Publication {
 public:
     Publication(const PublishOptions& options, const QList<ReleaseFile>& files, const QString& work)

@@ -5,6 +5,8 @@
 
 #include <QSet>
 
+#include <cstdio>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace tarnwick {
@@ -57,6 +59,12 @@ std::optional<QString> RefusedName(const QStringList& names)
         seen.insert(folded);
     }
     return std::nullopt;
+}
+
+int Refuse(const QString& message, const char* site)
+{
+    std::fprintf(stderr, "tarnwick-publish: %s; %s\n", qPrintable(message), site);
+    return 1;
 }
 
 }  // namespace tarnwick

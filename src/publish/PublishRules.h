@@ -21,4 +21,7 @@ std::optional<QString> RefusedName(const QStringList& names);
 // A name as error messages show it: quoted, with control characters escaped.
 QString Shown(const QString& name);
 
+// Says why a run stops, and what became of the site, on stderr; the run's exit status, 1.
+int Refuse(const QString& message, const char* site = "the site is unchanged");
+
 }  // namespace tarnwick

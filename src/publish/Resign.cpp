@@ -16,16 +16,6 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace tarnwick {
-namespace {
-
-int Refuse(const QString& message)
-{
-    std::fprintf(stderr, "tarnwick-publish: %s; the site is unchanged\n", qPrintable(message));
-    return 1;
-}
-
-}  // namespace
-
 int Resign(const PublishOptions& options)
 {
     const SigningPlan signing = PlanSigning(options, ::isatty(STDIN_FILENO));

@@ -4,12 +4,11 @@
 #include "publish/PublishRules.h"
 #include "update/TrustedComment.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-
-#include <QDateTime>
 
 #include <openssl/crypto.h>
 
@@ -25,6 +24,24 @@ using namespace Qt::Literals::StringLiterals;
 namespace tarnwick {
 namespace {
 
+// One line from fd, read a byte at a time so that nothing after it is taken; nothing when the
+// read fails.
+std::optional<QByteArray> ReadLine(int fd)
+{
+    QByteArray line;
+    char c = 0;
+    ssize_t got = 0;
+    while ((got = ::read(fd, &c, 1)) == 1 || (got < 0 && errno == EINTR)) {
+        if (got == 1 && c == '\n')
+            break;
+        if (got == 1)
+            line += c;
+    }
+    if (got < 0)
+        return std::nullopt;
+    return line.endsWith('\r') ? line.chopped(1) : line;
+}
+
 // The password's first line, as minisign itself would read it from a terminal; read only when
 // signing, so that a script may hand it over late (a pipe written once the build is done).
 std::optional<QByteArray> ReadPassword(const PublishOptions& options)
@@ -34,20 +51,30 @@ std::optional<QByteArray> ReadPassword(const PublishOptions& options)
                        : ::open(QFile::encodeName(options.passwordFile).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    QByteArray password;
-    char c = 0;
-    ssize_t got = 0;
-    while ((got = ::read(fd, &c, 1)) == 1 || (got < 0 && errno == EINTR)) {
-        if (got == 1 && c == '\n')
-            break;
-        if (got == 1)
-            password += c;
-    }
+    std::optional<QByteArray> password = ReadLine(fd);
     if (options.passwordFd < 0)
         ::close(fd);
-    if (got < 0)
-        return std::nullopt;
-    return password.endsWith('\r') ? password.chopped(1) : password;
+    return password;
+}
+
+// A password asked on the terminal, without echo, as minisign itself asks.
+QByteArray AskOnTerminal()
+{
+    std::fputs("Password: ", stdout);
+    std::fflush(stdout);
+    termios saved{};
+    const bool quiet = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+        termios hidden = saved;
+        hidden.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    }
+    const QByteArray line = ReadLine(STDIN_FILENO).value_or(QByteArray());
+    if (quiet) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stdout);
+    }
+    return line;
 }
 
 }  // namespace
@@ -96,28 +123,6 @@ SigningPlan PlanSigning(const PublishOptions& options, bool inputIsTerminal)
             u"with --password-file FILE or --password-fd N"_s.arg(Shown(plan.keyFile));
     plan.fromTerminal = plan.error.isEmpty() && options.passwordFd < 0 && options.passwordFile.isEmpty();
     return plan;
-}
-
-QByteArray AskOnTerminal()
-{
-    std::fputs("Password: ", stdout);
-    std::fflush(stdout);
-    termios saved{};
-    const bool quiet = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (quiet) {
-        termios hidden = saved;
-        hidden.c_lflag &= ~tcflag_t(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
-    }
-    QByteArray line;
-    char c = 0;
-    while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
-        line.append(c);
-    if (quiet) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-        std::fputs("\n", stdout);
-    }
-    return line;
 }
 
 namespace {
@@ -169,11 +174,10 @@ std::optional<QString> SignManifests(const QStringList& manifests, const Signing
         error = RunMinisign(manifests, {}, plan, minisignAsks, answer);
     } else {
         const qint64 now = QDateTime::currentSecsSinceEpoch();
-        constexpr qint64 kDaySeconds = 24 * 60 * 60;
         for (const QString& manifest : manifests) {
             const QFileInfo info(manifest);
-            const QString comment = QString::fromUtf8(
-                WriteTrustedComment(now, info.fileName(), now + options.expiresDays * kDaySeconds, info.dir().dirName()));
+            const QString comment = QString::fromUtf8(WriteTrustedComment(
+                now, info.fileName(), now + options.expiresDays * kDaySeconds, info.dir().dirName()));
             if ((error = RunMinisign({manifest}, comment, plan, false, answer)))
                 break;
         }

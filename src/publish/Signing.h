@@ -29,9 +29,6 @@ struct SigningPlan {
 // the options name, else the terminal when the standard input is one; any other way fails.
 SigningPlan PlanSigning(const PublishOptions& options, bool inputIsTerminal);
 
-// A password asked on the terminal, without echo, as minisign itself asks.
-QByteArray AskOnTerminal();
-
 // Signs every manifest (each beside it as NAME.minisig), with --expires an expiry and its
 // folder's name in each one's trusted comment; the reason when it failed.
 std::optional<QString> SignManifests(const QStringList& manifests, const SigningPlan& plan,

@@ -15,8 +15,9 @@ namespace tarnwick {
 inline constexpr char kExpiresField[] = "expires";
 inline constexpr char kFolderField[] = "folder";
 
+inline constexpr qint64 kDaySeconds = 24 * 60 * 60;
 // A clock a little off must not stop a user's updates: the expiry holds this much longer.
-inline constexpr qint64 kExpiryMarginSeconds = 24 * 60 * 60;
+inline constexpr qint64 kExpiryMarginSeconds = kDaySeconds;
 
 enum class CommentVerdict {
     Holds,        // no expiry or not yet passed, and no folder or this one
